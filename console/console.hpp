@@ -1,0 +1,71 @@
+// The console: every screen is drawn and read through these operations.
+//
+// Two ways of drawing share the terminal's one cursor: direct drawing places
+// cells in the current text attribute (consoleWrite, consoleWriteChar,
+// clearScreen, clearToEndOfLine); the standard output stream (printText,
+// printChar, printNumber) is drawn in the terminal's default colours. Two ways
+// of reading: single keys with no echo (readKey, readKeyEcho) and whole lines
+// with the terminal's own echo and editing (readLine).
+//
+// Positions are (column, row), counted from 1 at the top-left corner.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace console {
+
+// The layer's process-wide state; one instance, filled by openConsole.
+struct ConsoleScreen {
+  std::uint8_t windowLeft = 0;    // text window, 0-based, inclusive: always the whole screen
+  std::uint8_t windowTop = 0;
+  std::uint8_t windowRight = 0;
+  std::uint8_t windowBottom = 0;
+  std::uint16_t textAttribute = 0;    // attribute of every cell direct drawing places or blanks
+  std::uint16_t normalAttribute = 0;  // the terminal's default colours (7: light grey on black)
+  std::uint8_t screenWidth = 0;       // size found at start-up
+  std::uint8_t screenHeight = 0;
+  std::int32_t pendingExtendedCode = -1;  // second code readKey still owes, or -1
+};
+
+// Where the layer reads and writes. openConsole() takes standard input and
+// output and the controlling terminal; tests hand in a pseudo-terminal.
+struct ConsoleFds {
+  int input;   // keys and lines
+  int stream;  // printText, printChar, printNumber
+  int draw;    // direct drawing; the same as `stream` when there is no terminal
+};
+
+void openConsole();
+void openConsole(const ConsoleFds& fds);
+// Releases the terminal: pending output written, input mode and colours as
+// found. Safe to call more than once.
+void closeConsole();
+const ConsoleScreen& consoleScreen();
+
+// Direct drawing.
+void clearScreen();
+void clearToEndOfLine();
+void moveCursor(int column, int row);
+void setTextColor(int color);
+int consoleWrite(const char* text);
+void consoleWriteChar(int code);
+
+// The standard output stream.
+void printText(const char* text);
+void printChar(char character);
+void printNumber(std::int32_t value);
+
+// Keyboard. readKey returns a code from 1 to 255, or 0 for an extended key
+// whose second code the next call returns, or -1 when no key can be read.
+int readKey();
+int readKeyEcho();
+// One line into buffer (cut to capacity - 1 bytes, always zero-terminated);
+// false at the end of input, buffer unchanged.
+bool readLine(char* buffer, std::size_t capacity);
+
+// Runs a command of the command interpreter; only "cls" is known here.
+// Returns its exit status, or -1 when it cannot be run.
+int clearByCommand(const char* command);
+
+}  // namespace console
