@@ -1,0 +1,342 @@
+#include "store/archivos.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace store {
+namespace detalle {
+
+Descriptor& Descriptor::operator=(Descriptor&& otro) noexcept {
+  if (this != &otro) {
+    cerrar();
+    numero_ = otro.soltar();
+  }
+  return *this;
+}
+
+int Descriptor::soltar() noexcept {
+  const int numero = numero_;
+  numero_ = -1;
+  return numero;
+}
+
+void Descriptor::cerrar() noexcept {
+  // Nothing is pending at close: every write was checked and fsynced before.
+  if (numero_ >= 0) ::close(numero_);
+  numero_ = -1;
+}
+
+namespace {
+
+Resultado falla(Falla tipo, int numeroError) {
+  return Resultado{tipo, numeroError};
+}
+
+// Makes the latest change to the current directory's names durable. File
+// systems that cannot sync a directory say EINVAL; there is nothing more to do
+// on them.
+Resultado sincronizarDirectorioActual() {
+  Descriptor directorio(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!directorio.abierto()) return falla(Falla::sincronizarDirectorio, errno);
+  if (::fsync(directorio.numero()) != 0 && errno != EINVAL) {
+    return falla(Falla::sincronizarDirectorio, errno);
+  }
+  return {};
+}
+
+// Writes all of `bytes` at `desplazamiento`, continuing partial writes.
+// `escritos` tells how far it got, also on failure (errno is then set).
+bool escribirTodo(int descriptor, const unsigned char* bytes, std::size_t cantidad,
+                  off_t desplazamiento, std::size_t& escritos) {
+  escritos = 0;
+  while (escritos < cantidad) {
+    const ssize_t hecho = ::pwrite(descriptor, bytes + escritos, cantidad - escritos,
+                                   desplazamiento + static_cast<off_t>(escritos));
+    if (hecho < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (hecho == 0) {  // no progress and no reason given: never loop on it
+      errno = EIO;
+      return false;
+    }
+    escritos += static_cast<std::size_t>(hecho);
+  }
+  return true;
+}
+
+bool leerTodo(int descriptor, unsigned char* bytes, std::size_t cantidad, off_t desplazamiento) {
+  std::size_t leidos = 0;
+  while (leidos < cantidad) {
+    const ssize_t hecho = ::pread(descriptor, bytes + leidos, cantidad - leidos,
+                                  desplazamiento + static_cast<off_t>(leidos));
+    if (hecho < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (hecho == 0) {  // the file shrank under us
+      errno = EIO;
+      return false;
+    }
+    leidos += static_cast<std::size_t>(hecho);
+  }
+  return true;
+}
+
+// O_NONBLOCK keeps a FIFO or a terminal in the file's place from blocking the
+// open; such a file is refused right after, and regular files ignore the flag.
+constexpr int kBanderasComunes = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+Resultado comprobarRegular(const Descriptor& descriptor) {
+  struct stat datos {};
+  if (::fstat(descriptor.numero(), &datos) != 0) return falla(Falla::noSeAbre, errno);
+  if (S_ISDIR(datos.st_mode)) return falla(Falla::noSeAbre, EISDIR);
+  if (!S_ISREG(datos.st_mode)) return falla(Falla::noSeAbre, EINVAL);
+  return {};
+}
+
+}  // namespace
+
+Resultado abrir(const char* nombre, bool agregar, Descriptor& descriptor) {
+  descriptor.cerrar();
+  if (!agregar) {
+    Descriptor nuevo(::open(nombre, O_RDONLY | kBanderasComunes));
+    if (!nuevo.abierto()) {
+      return falla(errno == ENOENT ? Falla::noExiste : Falla::noSeAbre, errno);
+    }
+    if (Resultado r = comprobarRegular(nuevo); !r) return r;
+    descriptor = std::move(nuevo);
+    return {};
+  }
+
+  // Open an existing file as it is; create one only when there is none, and
+  // know that we did, so that only a name we made is flushed or taken back.
+  // Another process creating the file in between sends us round again.
+  for (int intento = 0; intento < 3; ++intento) {
+    Descriptor nuevo(::open(nombre, O_RDWR | kBanderasComunes));
+    if (nuevo.abierto()) {
+      if (Resultado r = comprobarRegular(nuevo); !r) return r;
+      descriptor = std::move(nuevo);
+      return {};
+    }
+    if (errno != ENOENT) return falla(Falla::noSeAbre, errno);
+
+    nuevo = Descriptor(::open(nombre, O_RDWR | O_CREAT | O_EXCL | kBanderasComunes, 0666));
+    if (!nuevo.abierto()) {
+      if (errno == EEXIST) continue;
+      return falla(Falla::noSeAbre, errno);
+    }
+    if (Resultado r = sincronizarDirectorioActual(); !r) {
+      ::unlink(nombre);
+      return falla(Falla::noSeAbre, r.numeroError);
+    }
+    descriptor = std::move(nuevo);
+    return {};
+  }
+  return falla(Falla::noSeAbre, EEXIST);
+}
+
+Resultado agregar(int descriptor, std::span<const unsigned char> registro) {
+  struct stat datos {};
+  if (::fstat(descriptor, &datos) != 0) return falla(Falla::escritura, errno);
+  const off_t tamanoAntes = datos.st_size;
+  const auto tamano = static_cast<off_t>(registro.size());
+  const off_t limite = tamanoAntes - tamanoAntes % tamano;
+
+  // A trailing fragment is overwritten; keep its bytes so that a failed
+  // append can put them back and leave the file exactly as it was.
+  unsigned char fragmento[64];
+  const auto largoFragmento = static_cast<std::size_t>(tamanoAntes - limite);
+  if (largoFragmento > sizeof fragmento) return falla(Falla::escritura, EINVAL);
+  if (largoFragmento > 0 && !leerTodo(descriptor, fragmento, largoFragmento, limite)) {
+    return falla(Falla::escritura, errno);
+  }
+
+  std::size_t escritos = 0;
+  if (escribirTodo(descriptor, registro.data(), registro.size(), limite, escritos) &&
+      ::fsync(descriptor) == 0) {
+    return {};
+  }
+  const int numeroError = errno;
+  // Best effort: the failure reported is the write's, whatever happens here.
+  if (::ftruncate(descriptor, tamanoAntes) == 0) {
+    const std::size_t pisados = escritos < largoFragmento ? escritos : largoFragmento;
+    std::size_t restaurados = 0;
+    if (pisados > 0 && escribirTodo(descriptor, fragmento, pisados, limite, restaurados)) {
+      (void)::fsync(descriptor);
+    }
+  }
+  return falla(Falla::escritura, numeroError);
+}
+
+LectorBloques::LectorBloques(int descriptor, std::size_t tamanoRegistro) noexcept
+    : buffer_(new (std::nothrow) unsigned char[kCapacidad]),
+      descriptor_(descriptor),
+      tamanoRegistro_(tamanoRegistro) {
+  if (!buffer_) {
+    agotado_ = true;
+    numeroError_ = ENOMEM;
+  }
+}
+
+bool LectorBloques::rellenar() noexcept {
+  if (agotado_) return false;
+  const std::size_t resto = fin_ - inicio_;
+  if (resto > 0) std::memmove(buffer_.get(), buffer_.get() + inicio_, resto);
+  inicio_ = 0;
+  fin_ = resto;
+  while (fin_ < tamanoRegistro_) {
+    const ssize_t leidos = ::pread(descriptor_, buffer_.get() + fin_, kCapacidad - fin_,
+                                   static_cast<off_t>(desplazamiento_));
+    if (leidos < 0) {
+      if (errno == EINTR) continue;
+      numeroError_ = errno;
+      agotado_ = true;
+      return false;
+    }
+    if (leidos == 0) {
+      agotado_ = true;
+      return false;
+    }
+    fin_ += static_cast<std::size_t>(leidos);
+    desplazamiento_ += leidos;
+  }
+  return true;
+}
+
+Resultado LectorBloques::estado() const noexcept {
+  if (numeroError_ != 0) return falla(Falla::lectura, numeroError_);
+  return {};
+}
+
+}  // namespace detalle
+
+namespace {
+
+template <class R>
+Busqueda buscar(const Archivo<R>& archivo, std::string_view codigo) {
+  detalle::LectorBloques lector(detalle::Acceso::descriptor(archivo), Formato<R>::tamano);
+  constexpr std::size_t kAncho = sizeof(R::codigo);
+  // The code is compared where it lies in the buffer: no record is decoded.
+  while (const unsigned char* bytes = lector.siguiente()) {
+    const auto* campo = reinterpret_cast<const char*>(bytes + Formato<R>::codigo);
+    if (codigoIgual(std::span<const char>(campo, kAncho), codigo)) return Busqueda{true, {}};
+  }
+  return Busqueda{false, lector.estado()};
+}
+
+// TEMPORAL.txt while it is being filled: removed unless handed over.
+class Temporal {
+ public:
+  Temporal() = default;
+  Temporal(const Temporal&) = delete;
+  Temporal& operator=(const Temporal&) = delete;
+  ~Temporal() {
+    if (!existe_) return;
+    descriptor_.cerrar();
+    ::unlink(kArchivoTemporal);
+  }
+
+  // A stale scratch file is removed, not reused: writing through whatever it
+  // is (a link to another file, a hard link) could damage another file.
+  Resultado crear(mode_t permisos) {
+    if (::unlink(kArchivoTemporal) != 0 && errno != ENOENT) {
+      return Resultado{Falla::noSeCrea, errno};
+    }
+    descriptor_ = detalle::Descriptor(
+        ::open(kArchivoTemporal, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, permisos));
+    if (!descriptor_.abierto()) return Resultado{Falla::noSeCrea, errno};
+    existe_ = true;
+    // The new student file keeps the old one's permissions, whatever the umask.
+    if (::fchmod(descriptor_.numero(), permisos) != 0) return Resultado{Falla::noSeCrea, errno};
+    return {};
+  }
+
+  // Queues one record; writes when the buffer is full.
+  Resultado agregar(const unsigned char* registro, std::size_t tamano) {
+    if (llenos_ + tamano > kCapacidad) {
+      if (Resultado r = vaciar(); !r) return r;
+    }
+    std::memcpy(buffer_.get() + llenos_, registro, tamano);
+    llenos_ += tamano;
+    return {};
+  }
+
+  // Writes what is queued, fsyncs and closes; the file then holds every record.
+  Resultado terminar() {
+    if (Resultado r = vaciar(); !r) return r;
+    if (::fsync(descriptor_.numero()) != 0) return Resultado{Falla::escritura, errno};
+    // Some file systems report a failed write only at close.
+    if (::close(descriptor_.soltar()) != 0) return Resultado{Falla::escritura, errno};
+    return {};
+  }
+
+  void entregado() noexcept { existe_ = false; }
+
+  bool sinMemoria() const noexcept { return !buffer_; }
+
+ private:
+  static constexpr std::size_t kCapacidad = detalle::LectorBloques::kCapacidad;
+
+  Resultado vaciar() {
+    std::size_t escritos = 0;
+    if (!detalle::escribirTodo(descriptor_.numero(), buffer_.get(), llenos_, tamano_, escritos)) {
+      return Resultado{Falla::escritura, errno};
+    }
+    tamano_ += static_cast<off_t>(llenos_);
+    llenos_ = 0;
+    return {};
+  }
+
+  std::unique_ptr<unsigned char[]> buffer_{new (std::nothrow) unsigned char[kCapacidad]};
+  detalle::Descriptor descriptor_;
+  std::size_t llenos_ = 0;  // bytes queued in buffer_
+  off_t tamano_ = 0;        // bytes already written to the file
+  bool existe_ = false;     // we made the file and it has not been handed over
+};
+
+}  // namespace
+
+Busqueda buscarCodigo(const Archivo<Alumno>& alumnos, std::string_view codigo) {
+  return buscar(alumnos, codigo);
+}
+
+Busqueda buscarCodigo(const Archivo<Curso>& cursos, std::string_view codigo) {
+  return buscar(cursos, codigo);
+}
+
+Resultado reescribirAlumnos(const std::function<bool(const Alumno&)>& conservar) {
+  Archivo<Alumno> origen;
+  if (Resultado r = origen.abrirParaLeer(); !r) return r;
+  const int descriptorOrigen = detalle::Acceso::descriptor(origen);
+  struct stat datos {};
+  if (::fstat(descriptorOrigen, &datos) != 0) return Resultado{Falla::noSeAbre, errno};
+
+  Temporal temporal;
+  if (temporal.sinMemoria()) return Resultado{Falla::noSeCrea, ENOMEM};
+  if (Resultado r = temporal.crear(datos.st_mode & 07777); !r) return r;
+
+  detalle::LectorBloques lector(descriptorOrigen, Formato<Alumno>::tamano);
+  Alumno alumno;
+  while (const unsigned char* bytes = lector.siguiente()) {
+    decodificar(BytesDe<Alumno>(bytes, Formato<Alumno>::tamano), alumno);
+    if (!conservar(alumno)) continue;
+    // The stored bytes, not a re-encoding: kept records stay byte for byte.
+    if (Resultado r = temporal.agregar(bytes, Formato<Alumno>::tamano); !r) return r;
+  }
+  // A read error would silently lose every record after it.
+  if (Resultado r = lector.estado(); !r) return r;
+  if (Resultado r = temporal.terminar(); !r) return r;
+  origen.cerrar();
+
+  if (::rename(kArchivoTemporal, kArchivoAlumnos) != 0) return Resultado{Falla::renombrar, errno};
+  temporal.entregado();
+  return detalle::sincronizarDirectorioActual();
+}
+
+}  // namespace store

@@ -1,0 +1,202 @@
+// The record files as the screens use them: open, scan, append one record,
+// and rewrite the student file without some students.
+//
+// Every file is named by the record type it holds (Formato<R>::archivo) and
+// lives in the current directory. Failures come back as values carrying the
+// errno of the call that failed; nothing here throws or prints.
+//
+// A typical screen:
+//
+//   store::Archivo<store::Alumno> alumnos;
+//   if (!alumnos.abrirParaAgregar()) { ... }          // created when missing
+//   const store::Busqueda duplicado = store::buscarCodigo(alumnos, codigo);
+//   ...
+//   if (const store::Resultado r = alumnos.agregar(estado.alumno); !r) { ... }
+//
+//   store::Recorrido recorrido(alumnos);
+//   while (recorrido.siguiente(estado.alumno)) { ... }
+//   if (!recorrido.estado()) { ... }                 // a read error cut the list short
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "store/registros.hpp"
+
+namespace store {
+
+enum class Falla : std::uint8_t {
+  ninguna,
+  noExiste,  // the file is not there
+  noSeAbre,  // there, but not a file we can use: a directory, a device, no access...
+  noSeCrea,  // TEMPORAL.txt could not be made; ALUMNO.txt is as it was
+  // A read failed: a scan has delivered the records before it; a rewrite
+  // stops and leaves ALUMNO.txt as it was.
+  lectura,
+  // A write or fsync failed: an append is cut back to what the file held
+  // before; a rewrite leaves ALUMNO.txt as it was.
+  escritura,
+  renombrar,  // TEMPORAL.txt could not take ALUMNO.txt's place; ALUMNO.txt is as it was
+  // The new student file is in place, but its name may not survive a power
+  // cut: the directory could not be flushed.
+  sincronizarDirectorio,
+};
+
+struct [[nodiscard]] Resultado {
+  Falla falla = Falla::ninguna;
+  int numeroError = 0;  // errno of the call that failed; 0 on success
+
+  explicit operator bool() const noexcept { return falla == Falla::ninguna; }
+};
+
+struct [[nodiscard]] Busqueda {
+  bool encontrado = false;
+  Resultado resultado;  // a read error before any match leaves encontrado false
+};
+
+namespace detalle {
+
+// Owns one file descriptor.
+class Descriptor {
+ public:
+  Descriptor() = default;
+  explicit Descriptor(int numero) noexcept : numero_(numero) {}
+  Descriptor(Descriptor&& otro) noexcept : numero_(otro.soltar()) {}
+  Descriptor& operator=(Descriptor&& otro) noexcept;
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { cerrar(); }
+
+  int numero() const noexcept { return numero_; }
+  bool abierto() const noexcept { return numero_ >= 0; }
+  int soltar() noexcept;
+  void cerrar() noexcept;
+
+ private:
+  int numero_ = -1;
+};
+
+// Opens a regular file for reading (and writing when `agregar`, creating it
+// when missing and making its name durable). Anything else is a failure.
+Resultado abrir(const char* nombre, bool agregar, Descriptor& descriptor);
+
+// Writes one record at the last whole-record boundary and fsyncs; on failure
+// the file is put back byte for byte.
+Resultado agregar(int descriptor, std::span<const unsigned char> registro);
+
+// Delivers a file's whole records in order from offset 0, through one fixed
+// buffer, without moving the descriptor's offset.
+class LectorBloques {
+ public:
+  // Big enough that a scan costs about what reading the file costs; fixed so
+  // that memory does not grow with the file.
+  static constexpr std::size_t kCapacidad = 256 * 1024;
+
+  LectorBloques(int descriptor, std::size_t tamanoRegistro) noexcept;
+
+  // The next whole record's bytes, valid until the next call; nullptr at the
+  // end of the file (a trailing fragment is never delivered) or after a read
+  // error.
+  const unsigned char* siguiente() noexcept {
+    if (fin_ - inicio_ < tamanoRegistro_ && !rellenar()) return nullptr;
+    const unsigned char* registro = buffer_.get() + inicio_;
+    inicio_ += tamanoRegistro_;
+    return registro;
+  }
+
+  // Success unless a read failed.
+  Resultado estado() const noexcept;
+
+ private:
+  bool rellenar() noexcept;
+
+  std::unique_ptr<unsigned char[]> buffer_;  // kCapacidad bytes
+  int descriptor_;
+  std::size_t tamanoRegistro_;
+  std::size_t inicio_ = 0;           // first byte not yet delivered
+  std::size_t fin_ = 0;              // end of the bytes read into the buffer
+  std::int64_t desplazamiento_ = 0;  // file offset of the next read
+  bool agotado_ = false;             // end of file or error reached
+  int numeroError_ = 0;              // errno of a failed read, or 0
+};
+
+struct Acceso;
+
+}  // namespace detalle
+
+// One open record file holding records of type R; closed when destroyed.
+template <class R>
+class Archivo {
+ public:
+  // Read-only. A missing file is Falla::noExiste.
+  Resultado abrirParaLeer() { return detalle::abrir(Formato<R>::archivo, false, descriptor_); }
+  // Read and append, creating an empty file when there is none. A file
+  // created here whose name cannot be made durable is taken back.
+  Resultado abrirParaAgregar() { return detalle::abrir(Formato<R>::archivo, true, descriptor_); }
+
+  // Appends one record after the last whole record (overwriting a trailing
+  // fragment) and fsyncs it. On failure the file holds what it held before.
+  Resultado agregar(const R& registro) {
+    const Bytes<R> bytes = codificar(registro);
+    return detalle::agregar(descriptor_.numero(), bytes);
+  }
+
+  bool abierto() const noexcept { return descriptor_.abierto(); }
+  void cerrar() noexcept { descriptor_.cerrar(); }
+
+ private:
+  friend struct detalle::Acceso;
+  detalle::Descriptor descriptor_;
+};
+
+namespace detalle {
+struct Acceso {
+  template <class R>
+  static int descriptor(const Archivo<R>& archivo) noexcept {
+    return archivo.descriptor_.numero();
+  }
+};
+}  // namespace detalle
+
+// Every whole record of a file from the first to the last, whatever the
+// file's offset (a screen may have appended to it just before).
+template <class R>
+class Recorrido {
+ public:
+  explicit Recorrido(const Archivo<R>& archivo)
+      : lector_(detalle::Acceso::descriptor(archivo), Formato<R>::tamano) {}
+
+  // Reads the next record into `registro`; false at the end of the file or on
+  // a read error, which estado() then tells apart.
+  bool siguiente(R& registro) noexcept {
+    const unsigned char* bytes = lector_.siguiente();
+    if (bytes == nullptr) return false;
+    decodificar(BytesDe<R>(bytes, Formato<R>::tamano), registro);
+    return true;
+  }
+
+  // Success unless a read failed (or the file was never opened).
+  Resultado estado() const noexcept { return lector_.estado(); }
+
+ private:
+  detalle::LectorBloques lector_;
+};
+
+// Whether any stored record's codigo equals `codigo` exactly (codigoIgual).
+// Stops at the first match.
+Busqueda buscarCodigo(const Archivo<Alumno>& alumnos, std::string_view codigo);
+Busqueda buscarCodigo(const Archivo<Curso>& cursos, std::string_view codigo);
+
+// Rewrites ALUMNO.txt with only the students `conservar` accepts, in their
+// order, byte for byte; a trailing fragment is dropped. The kept records go to
+// TEMPORAL.txt, which then takes ALUMNO.txt's place in one step, so that
+// ALUMNO.txt always holds either all the old records or exactly the kept
+// ones. On any failure before that step, ALUMNO.txt is untouched and
+// TEMPORAL.txt is gone.
+Resultado reescribirAlumnos(const std::function<bool(const Alumno&)>& conservar);
+
+}  // namespace store
