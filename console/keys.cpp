@@ -498,6 +498,7 @@ void KeyDecoder::ground(unsigned char byte, unsigned alt) {
 }
 
 void KeyDecoder::escape(unsigned char byte) {
+  // ESC [ A is Up, not Alt+[ then A: a terminal sends a sequence in one go.
   if (byte == '[' || byte == 'O') {
     // ESC ESC [ A is Alt+Up (rxvt, and xterm without modified keys), not Esc then Up.
     alt_ = escEsc_ ? kAlt : 0;
