@@ -22,7 +22,7 @@ using namespace std::literals;
 // The key table as the description gives it: plain, Shift, Ctrl, Alt.
 // "N" is the code N, "0+N" the extended code N, "char" the keyboard's character.
 
-struct SpecRow {
+struct ExpectedRow {
   Key key;
   const char* plain;
   const char* shift;
@@ -31,7 +31,7 @@ struct SpecRow {
 };
 
 // clang-format off
-const SpecRow kSpecRows[] = {
+const ExpectedRow kExpectedRows[] = {
     {Key::Backspace, "8", "8", "127", "0+14"},
     {Key::Tab, "9", "0+15", "0+148", "0+165"},
     {Key::Enter, "13", "13", "10", "0+166"},
@@ -124,19 +124,19 @@ const SpecRow kSpecRows[] = {
 };
 // clang-format on
 
-const SpecRow& specRow(Key key) {
-  for (const SpecRow& row : kSpecRows) {
+const ExpectedRow& expectedRow(Key key) {
+  for (const ExpectedRow& row : kExpectedRows) {
     if (row.key == key) return row;
   }
   ADD_FAILURE() << "no row for key " << static_cast<int>(key);
-  return kSpecRows[0];
+  return kExpectedRows[0];
 }
 
 bool isLetter(Key key) {
   return key >= Key::A && key <= Key::Z;
 }
 
-// The codes readKey returns for a result written as in kSpecRows.
+// The codes readKey returns for a result written as in kExpectedRows.
 std::vector<int> codesOf(std::string_view result, int character) {
   if (result == "char") {
     if (character >= 1 && character <= 255) return {character};
@@ -151,7 +151,7 @@ std::vector<int> codesOf(std::string_view result, int character) {
 // for a letter its character, else plain.
 std::vector<int> expectedCodes(Key key, unsigned modifiers, int character) {
   if (key == Key::None) return codesOf("char", character);
-  const SpecRow& row = specRow(key);
+  const ExpectedRow& row = expectedRow(key);
   if ((modifiers & kAlt) != 0) return codesOf(row.alt, character);
   if ((modifiers & kCtrl) != 0) return codesOf(row.ctrl, character);
   if ((modifiers & kShift) != 0) return codesOf(row.shift, character);
@@ -177,18 +177,18 @@ void expectSameResult(const KeyResult& actual, std::string_view expected, const 
 }
 
 TEST(KeyTable, HasTheDescribedRowsEachKeyOnce) {
-  ASSERT_EQ(std::size(kSpecRows), 89u);
+  ASSERT_EQ(std::size(kExpectedRows), 89u);
   ASSERT_EQ(keyTable.size(), 89u);
-  for (const SpecRow& spec : kSpecRows) {
-    SCOPED_TRACE("key " + std::to_string(static_cast<int>(spec.key)));
+  for (const ExpectedRow& expected : kExpectedRows) {
+    SCOPED_TRACE("key " + std::to_string(static_cast<int>(expected.key)));
     int found = 0;
     for (const KeyMapping& row : keyTable) {
-      if (row.key != spec.key) continue;
+      if (row.key != expected.key) continue;
       ++found;
-      expectSameResult(row.plain, spec.plain, "plain");
-      expectSameResult(row.shift, spec.shift, "shift");
-      expectSameResult(row.ctrl, spec.ctrl, "ctrl");
-      expectSameResult(row.alt, spec.alt, "alt");
+      expectSameResult(row.plain, expected.plain, "plain");
+      expectSameResult(row.shift, expected.shift, "shift");
+      expectSameResult(row.ctrl, expected.ctrl, "ctrl");
+      expectSameResult(row.alt, expected.alt, "alt");
     }
     EXPECT_EQ(found, 1);
   }
@@ -886,7 +886,7 @@ TEST(EveryTableRow, EscBeforeAPrintableCharacterIsAltWithItsKey) {
     std::optional<Key> key;
     if (c >= 'a' && c <= 'z') key = static_cast<Key>(static_cast<int>(Key::A) + c - 'a');
     if (c >= 'A' && c <= 'Z') key = static_cast<Key>(static_cast<int>(Key::A) + c - 'A');
-    for (const SpecRow& row : kSpecRows) {
+    for (const ExpectedRow& row : kExpectedRows) {
       const bool keypad = row.key >= Key::KeypadMultiply && row.key <= Key::KeypadSlash;
       if (key || keypad || row.key >= Key::Keypad0) continue;
       if (codesOf(row.plain, 0) == std::vector<int>{c} ||
