@@ -19,7 +19,7 @@ namespace {
 using namespace std::literals;
 
 // ---------------------------------------------------------------------------
-// The key table as the description gives it: plain, Shift, Ctrl, Alt.
+// The key table written out a second time, row by row: plain, Shift, Ctrl, Alt.
 // "N" is the code N, "0+N" the extended code N, "char" the keyboard's character.
 
 struct ExpectedRow {
