@@ -47,7 +47,7 @@ constexpr Key keyAfter(Key first, int offset) {
   return static_cast<Key>(static_cast<int>(first) + offset);
 }
 
-// The rows the description lists one by one.
+// The rows that follow no rule, one by one.
 constexpr KeyMapping kListedRows[] = {
     {Key::Backspace, code(8), code(8), code(127), ext(14)},
     {Key::Tab, code(9), ext(15), ext(148), ext(165)},
@@ -84,7 +84,7 @@ constexpr KeyMapping kListedRows[] = {
     {Key::Grave, code(96), code(126), kChar, ext(41)},
 };
 
-// The data of the rows the description gives by rule.
+// The data of the rows that follow a rule.
 constexpr std::uint8_t kDigitShift[10] = {41, 33, 64, 35, 36, 37, 94, 38, 42, 40};
 constexpr std::uint8_t kLetterAlt[26] = {30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
                                          49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
