@@ -1,1 +1,9 @@
-// placeholder
+#include "app/estado.hpp"
+
+namespace {
+EstadoPrograma programa{};
+}  // namespace
+
+EstadoPrograma& estado() {
+  return programa;
+}

@@ -1,0 +1,29 @@
+// The state the screens share for the whole run.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "store/registros.hpp"
+
+// What leerDato accepts on a line: 'd' digits only, 'l' letters only.
+using ModoDato = char;
+inline constexpr ModoDato kSoloDigitos = 'd';
+inline constexpr ModoDato kSoloLetras = 'l';
+
+// Longest line kept, terminator included; longer lines are cut. Every field a
+// line feeds is far shorter, so a cut line is still too long for its field.
+inline constexpr std::size_t kCapacidadLinea = 256;
+
+struct EstadoPrograma {
+  char lineaEntrada[kCapacidadLinea];   // the line just read by leerDato
+  bool datoValido;                      // whether that line passed its mode's check
+  std::int32_t errores;                 // wrong entries so far; the fourth ends the program
+  char claveEliminar[kCapacidadLinea];  // the code typed on the deletion screen
+  store::Alumno alumno;                 // record buffers: each record read or about to be
+  store::Curso curso;                   // appended passes through these, and they are
+  store::NotaAlumno nota;               // never cleared between records
+};
+
+// The one instance; starts zeroed.
+EstadoPrograma& estado();
