@@ -329,7 +329,18 @@ TEST(Harness, LastOutputBeforeExitIsOnTheScreen) {
   EXPECT_EQ(t.text(10, 20, 5), "adios") << t.dump();
 }
 
+// The test process may itself ignore SIGINT (a shell's background job does);
+// the program must still start with the default action, as from a terminal.
 TEST(Harness, InterruptKeyInLineModeIsASignalDeath) {
+  struct IgnoreInterrupt {
+    struct sigaction saved {};
+    IgnoreInterrupt() {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      sigaction(SIGINT, &ignore, &saved);
+    }
+    ~IgnoreInterrupt() { sigaction(SIGINT, &saved, nullptr); }
+  } ignoring;
   ScratchDir dir;
   Terminal t(dir.path(), fixture({"line"}));
   ASSERT_EQ(t.exited(), std::nullopt);

@@ -94,8 +94,13 @@ struct Launch {
   // In the child, after its descriptors are in place. Reports a failure to
   // start through errorPipe as an errno value.
   [[noreturn]] void exec(int errorPipe) const {
-    // Dispositions the test process changed must not leak into the program.
-    signal(SIGPIPE, SIG_DFL);
+    // Ignored signals survive exec, and the test process may ignore some (a
+    // shell ignores SIGINT in its background jobs; runScript ignores SIGPIPE):
+    // the program starts as it would from an interactive shell.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number)
+      sigaction(number, &byDefault, nullptr);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
