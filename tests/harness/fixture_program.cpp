@@ -5,6 +5,9 @@
 //   line         read a line from standard input a byte at a time (so nothing
 //                after it is taken); print "got:LINE" or "eof"
 //   key          read one byte in raw mode; print "key:HH"
+//   ttykey       like key, from /dev/tty rather than standard input
+//   echo:N       read N bytes in raw mode, writing each back; then "echoed:N"
+//   fill:N       write N dots
 //   esckey       like key, but after ESC wait 40 ms for more bytes, as a key
 //                reader tells Esc from a sequence; print every byte read
 //   sleep:MS     sleep
@@ -46,9 +49,9 @@ std::string hex(unsigned char c) {
   return text;
 }
 
-bool readByte(unsigned char& c) {
+bool readByte(unsigned char& c, int fd = 0) {
   for (;;) {
-    const ssize_t n = read(0, &c, 1);
+    const ssize_t n = read(fd, &c, 1);
     if (n == 1) return true;
     if (n < 0 && errno == EINTR) continue;
     return false;
@@ -57,19 +60,20 @@ bool readByte(unsigned char& c) {
 
 // Raw mode for the length of one key, restored after.
 struct RawMode {
+  int fd;
   termios saved{};
   bool active = false;
-  RawMode() {
-    if (tcgetattr(0, &saved) != 0) return;
+  explicit RawMode(int terminal = 0) : fd(terminal) {
+    if (tcgetattr(fd, &saved) != 0) return;
     termios raw = saved;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
     raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | IXON);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    active = tcsetattr(0, TCSANOW, &raw) == 0;
+    active = tcsetattr(fd, TCSANOW, &raw) == 0;
   }
   ~RawMode() {
-    if (active) tcsetattr(0, TCSANOW, &saved);
+    if (active) tcsetattr(fd, TCSANOW, &saved);
   }
 };
 
@@ -102,6 +106,24 @@ void step(const std::string& s) {
         got += " " + hex(c);
     }
     say(got + "\n");
+  } else if (name == "ttykey") {
+    const int tty = open("/dev/tty", O_RDWR);
+    RawMode raw(tty);
+    unsigned char c = 0;
+    say(readByte(c, tty) ? "key:" + hex(c) + "\n" : std::string("eof\n"));
+    close(tty);
+  } else if (name == "echo") {
+    RawMode raw;
+    const long count = std::stol(value);
+    long done = 0;
+    unsigned char c = 0;
+    while (done < count && readByte(c)) {
+      say(std::string_view(reinterpret_cast<const char*>(&c), 1));
+      ++done;
+    }
+    say("\r\nechoed:" + std::to_string(done) + "\n");
+  } else if (name == "fill") {
+    say(std::string(std::stoul(value), '.'));
   } else if (name == "sleep") {
     const long ms = std::stol(value);
     timespec t{ms / 1000, (ms % 1000) * 1'000'000};

@@ -282,6 +282,35 @@ INSTANTIATE_TEST_SUITE_P(Harness, Keys,
                                          KeyCase{"Enter", Key::Enter, "0d"}),
                          caseName<KeyCase>);
 
+TEST(Harness, ReadingFromDevTtyCountsAsWaitingForInput) {
+  ScratchDir dir;
+  Terminal t(dir.path(), fixture({"ttykey", "ttykey", "line"}));
+  t.type("q");
+  t.type("r");
+  EXPECT_EQ(t.row(1), "key:71");
+  EXPECT_EQ(t.row(2), "key:72");
+}
+
+// More than the terminal's buffers hold, both ways at once: the harness must
+// keep reading the program's output while it is still writing its input.
+TEST(Harness, LargeInputEchoedBackDoesNotDeadlock) {
+  constexpr int kBytes = 200'000;
+  ScratchDir dir;
+  Terminal t(dir.path(), fixture({"echo:" + std::to_string(kBytes), "line"}));
+  std::string typed;
+  for (int i = 0; i < kBytes; ++i)
+    typed += static_cast<char>('a' + i % 26);
+  t.type(typed);
+  EXPECT_EQ(t.row(24), "echoed:" + std::to_string(kBytes)) << t.dump();
+}
+
+TEST(Harness, LargeOutputIsAllDrawn) {
+  ScratchDir dir;
+  Terminal t(dir.path(), fixture({"fill:300000", "print:\x1b[1;1Hfin", "line"}));
+  EXPECT_EQ(t.text(1, 1, 5), "fin..") << t.dump();
+  EXPECT_EQ(t.cursor(), (Position{4, 1}));
+}
+
 TEST(Harness, SentTypeaheadIsReadInOrderOnceSettled) {
   ScratchDir dir;
   Terminal t(dir.path(), fixture({"line", "line", "line"}));
