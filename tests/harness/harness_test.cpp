@@ -22,10 +22,7 @@ using harness::Terminal;
 using namespace std::chrono_literals;
 
 Options fixture(std::vector<std::string> steps) {
-  Options options;
-  options.program = FIXTURE_PROGRAM;
-  options.args = std::move(steps);
-  return options;
+  return {.program = FIXTURE_PROGRAM, .args = std::move(steps)};
 }
 
 // Every table row has a name, used for the test's name and when it is printed.
@@ -165,11 +162,11 @@ class Sizes : public testing::TestWithParam<SizeCase> {};
 TEST_P(Sizes, ProgramSeesTheSizeAndCanDrawToTheLastCell) {
   const auto [columns, rows] = GetParam();
   const std::string last = std::to_string(rows) + ";" + std::to_string(columns);
-  Options options = fixture({"size", "print:\x1b[" + last + "HZ\x1b[2;1H", "line"});
-  options.columns = columns;
-  options.rows = rows;
   ScratchDir dir;
-  Terminal t(dir.path(), options);
+  Terminal t(dir.path(), {.columns = columns,
+                          .rows = rows,
+                          .program = FIXTURE_PROGRAM,
+                          .args = {"size", "print:\x1b[" + last + "HZ\x1b[2;1H", "line"}});
   EXPECT_EQ(t.row(1), "size:" + std::to_string(columns) + "x" + std::to_string(rows));
   EXPECT_EQ(t.text(columns, rows, 1), "Z") << t.dump();
   EXPECT_EQ(t.columns(), columns);

@@ -2,9 +2,22 @@
 // kept by libvterm, or without any terminal at all, and reads back what a
 // person at the keyboard would see.
 //
+//   harness::ScratchDir dir;                  // declare it before the Terminal
+//   dir.write("ALUMNO.txt", bytes);
+//   harness::Terminal t(dir.path());          // returns once the menu waits for a key
+//   t.type("1\r");                            // returns once the program waits again
+//   EXPECT_EQ(t.text(20, 19, 5), "...") << t.dump();
+//   EXPECT_EQ(t.foreground(1, 1), harness::Colour::indexed(15));
+//   EXPECT_EQ(t.waitExit(), 0);
+//
 // Every wait has a deadline; when one passes, the child is killed and
 // harness::Failure is thrown with the screen in its message, so a test fails
 // instead of hanging.
+//
+// "Waiting for input" means the started process itself sleeps in read() on the
+// terminal (standard input or /dev/tty) with nothing left to read; a program
+// that reads through a child process of its own, or waits in poll() without a
+// timeout, never settles.
 #pragma once
 
 #include <sys/types.h>
@@ -40,12 +53,13 @@ struct Options {
   int columns = 80;
   int rows = 25;
   std::string program = ALUMNOS_BINARY;
-  std::vector<std::string> args;  // argv[1...]
+  std::vector<std::string> args{};  // argv[1...]
   // "NAME=value" entries added to (or replacing) the child's environment, which
   // is otherwise PATH, HOME, TERM=xterm-256color, LANG=C.UTF-8 and any
   // sanitizer options of the test process.
-  std::vector<std::string> env;
-  std::chrono::milliseconds deadline{10'000};  // for each settle() and waitExit()
+  std::vector<std::string> env{};
+  // For each settle(), waitExit(), runScript() and each write of typed bytes.
+  std::chrono::milliseconds deadline{10'000};
   // Tell "waiting for input" by what /proc/<pid>/syscall says the child is
   // doing. false forces the fallback that waits for the output to go quiet.
   bool watchSyscalls = true;
