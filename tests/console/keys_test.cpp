@@ -1,5 +1,5 @@
 // Key table and key decoder: the bytes terminals send, and the codes readKey
-// returns for them. The expected codes come from the description's key table,
+// returns for them. The expected codes are the key table's,
 // written out again below, not from keys.cpp.
 #include "console/keys.hpp"
 
@@ -146,7 +146,7 @@ std::vector<int> codesOf(std::string_view result, int character) {
   return {std::stoi(std::string(result))};
 }
 
-// What the description says readKey returns for `key` with `modifiers` held,
+// What readKey must return for `key` with `modifiers` held,
 // when the keyboard produced `character`: Alt, else Ctrl, else Shift, else
 // for a letter its character, else plain.
 std::vector<int> expectedCodes(Key key, unsigned modifiers, int character) {
@@ -201,7 +201,7 @@ std::string caseName(const testing::TestParamInfo<Case>& param) {
 }
 
 // ---------------------------------------------------------------------------
-// keyCodes on the description's edge cases.
+// keyCodes on the edge cases of the table.
 
 struct CodesCase {
   const char* name;
