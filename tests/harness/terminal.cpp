@@ -9,7 +9,6 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vterm.h>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -128,50 +127,7 @@ void checkStarted(pid_t pid, int errorPipe[2], const Launch& launch) {
   }
 }
 
-void appendUtf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-Colour colourOf(const VTermColor& c, bool isDefault) {
-  if (isDefault) return Colour::terminalDefault();
-  if (VTERM_COLOR_IS_INDEXED(&c)) return Colour::indexed(c.indexed.idx);
-  return Colour::rgb(std::uint32_t{c.rgb.red} << 16 | std::uint32_t{c.rgb.green} << 8 | c.rgb.blue);
-}
-
 }  // namespace
-
-std::ostream& operator<<(std::ostream& out, const Colour& colour) {
-  switch (colour.kind) {
-    case Colour::Kind::Default:
-      return out << "default";
-    case Colour::Kind::Indexed:
-      return out << "indexed " << colour.value;
-    case Colour::Kind::Rgb:
-      break;
-  }
-  const auto flags = out.flags();
-  out << "rgb #" << std::hex << colour.value;
-  out.flags(flags);
-  return out;
-}
-
-std::ostream& operator<<(std::ostream& out, const Position& position) {
-  return out << "(" << position.column << ", " << position.row << ")";
-}
 
 std::string keyBytes(Key key) {
   switch (key) {
@@ -233,37 +189,8 @@ std::string keyBytes(Key key) {
   return {};
 }
 
-// libvterm's terminal and the replies it owes the program (answers to queries),
-// which are written to the master between reads.
-struct Terminal::Vt {
-  VTerm* vt = nullptr;
-  VTermScreen* screen = nullptr;
-  std::string replies;
-
-  Vt(int rows, int columns) : vt(vterm_new(rows, columns)) {
-    if (vt == nullptr) throw Failure("vterm_new failed");
-    vterm_set_utf8(vt, 1);
-    screen = vterm_obtain_screen(vt);
-    vterm_screen_reset(screen, 1);
-    vterm_output_set_callback(
-        vt,
-        [](const char* bytes, std::size_t length, void* self) {
-          static_cast<Vt*>(self)->replies.append(bytes, length);
-        },
-        this);
-  }
-  ~Vt() { vterm_free(vt); }
-  Vt(const Vt&) = delete;
-  Vt& operator=(const Vt&) = delete;
-
-  VTermScreenCell cell(int column, int row) const {
-    VTermScreenCell c{};
-    vterm_screen_get_cell(screen, VTermPos{row - 1, column - 1}, &c);
-    return c;
-  }
-};
-
-Terminal::Terminal(const std::string& directory, Options options) : options_(std::move(options)) {
+Terminal::Terminal(const std::string& directory, Options options)
+    : options_(std::move(options)), screen_(options_.columns, options_.rows) {
   try {
     winsize size{};
     size.ws_row = static_cast<unsigned short>(options_.rows);
@@ -274,7 +201,6 @@ Terminal::Terminal(const std::string& directory, Options options) : options_(std
     // Close-on-exec, so that a second terminal's child does not hold this one open.
     setFlags(master_, FD_CLOEXEC, O_NONBLOCK);
     setFlags(slave_, FD_CLOEXEC, 0);
-    vt_ = std::make_unique<Vt>(options_.rows, options_.columns);
 
     const Launch launch(directory, options_);
     int errorPipe[2];
@@ -328,14 +254,10 @@ bool Terminal::drain() {
     const ssize_t n = ::read(master_, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // EAGAIN: nothing more for now; EIO: the slave is gone
-    vterm_input_write(vt_->vt, buffer, static_cast<std::size_t>(n));
+    screen_.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
     any = true;
   }
-  if (!vt_->replies.empty()) {
-    std::string replies;
-    replies.swap(vt_->replies);
-    writeAll(replies);
-  }
+  if (const std::string replies = screen_.takeReplies(); !replies.empty()) writeAll(replies);
   return any;
 }
 
@@ -434,7 +356,7 @@ void Terminal::writeAll(std::string_view bytes) {
     if ((p.revents & POLLIN) != 0) {
       char buffer[4096];
       const ssize_t got = ::read(master_, buffer, sizeof buffer);
-      if (got > 0) vterm_input_write(vt_->vt, buffer, static_cast<std::size_t>(got));
+      if (got > 0) screen_.feed(std::string_view(buffer, static_cast<std::size_t>(got)));
     }
   }
 }
@@ -463,6 +385,12 @@ std::optional<int> Terminal::exited() {
   return status_;
 }
 
+termios Terminal::mode() const {
+  termios mode{};
+  if (tcgetattr(slave_, &mode) != 0) throw Failure(errnoText("tcgetattr"));
+  return mode;
+}
+
 int Terminal::waitExit() {
   const auto deadline = Clock::now() + options_.deadline;
   while (!reap()) {
@@ -486,62 +414,25 @@ void Terminal::fail(const std::string& what) {
   throw Failure(options_.program + ": " + what + "\n" + dump());
 }
 
-void Terminal::checkCell(int column, int row, int length) const {
-  if (row < 1 || row > options_.rows || column < 1 || length < 0 ||
-      column + length - 1 > options_.columns) {
-    std::ostringstream message;
-    message << "cells " << length << " from (" << column << ", " << row
-            << ") are not all on a screen of " << options_.columns << "x" << options_.rows;
-    throw std::out_of_range(message.str());
-  }
-}
-
 std::string Terminal::text(int column, int row, int length) const {
-  checkCell(column, row, std::max(length, 1));
-  std::string out;
-  for (int c = column; c < column + length; ++c) {
-    const VTermScreenCell cell = vt_->cell(c, row);
-    if (cell.chars[0] == static_cast<std::uint32_t>(-1)) continue;  // right half of a wide one
-    if (cell.chars[0] == 0) out += ' ';
-    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] != 0; ++i) {
-      appendUtf8(out, cell.chars[i]);
-    }
-  }
-  return out;
+  return screen_.text(column, row, length);
 }
-
 std::string Terminal::row(int row) const {
-  std::string out = text(1, row, options_.columns);
-  out.erase(out.find_last_not_of(' ') + 1);
-  return out;
+  return screen_.row(row);
 }
-
 Colour Terminal::foreground(int column, int row) const {
-  checkCell(column, row, 1);
-  const VTermScreenCell cell = vt_->cell(column, row);
-  return colourOf(cell.fg, VTERM_COLOR_IS_DEFAULT_FG(&cell.fg));
+  return screen_.foreground(column, row);
 }
-
 Colour Terminal::background(int column, int row) const {
-  checkCell(column, row, 1);
-  const VTermScreenCell cell = vt_->cell(column, row);
-  return colourOf(cell.bg, VTERM_COLOR_IS_DEFAULT_BG(&cell.bg));
+  return screen_.background(column, row);
 }
-
 Position Terminal::cursor() const {
-  VTermPos pos{};
-  vterm_state_get_cursorpos(vterm_obtain_state(vt_->vt), &pos);
-  return {pos.col + 1, pos.row + 1};
+  return screen_.cursor();
 }
 
 std::string Terminal::dump() const {
-  std::ostringstream out;
-  out << "screen " << options_.columns << "x" << options_.rows << ", cursor " << cursor() << ", "
-      << (status_ ? "program " + describeStatus(*status_) : std::string("program running")) << "\n";
-  for (int r = 1; r <= options_.rows; ++r) {
-    out << (r < 10 ? " " : "") << r << "|" << row(r) << "\n";
-  }
-  return out.str();
+  return (status_ ? "program " + describeStatus(*status_) : std::string("program running")) + ", " +
+         screen_.dump();
 }
 
 Script runScript(const std::string& directory, std::string_view input, Options options) {

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -30,6 +31,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "screen.hpp"
 
 #ifndef ALUMNOS_BINARY
 #error "ALUMNOS_BINARY must name the program under test"
@@ -65,28 +68,6 @@ struct Options {
   bool watchSyscalls = true;
   std::chrono::milliseconds quiet{150};  // how long quiet means idle, in the fallback
 };
-
-// A colour as the terminal holds it: its default, a palette index (SGR 30-37,
-// 90-97 give 0-7 and 8-15), or direct RGB.
-struct Colour {
-  enum class Kind { Default, Indexed, Rgb };
-  Kind kind = Kind::Default;
-  std::uint32_t value = 0;  // the index, or 0xRRGGBB
-
-  static constexpr Colour terminalDefault() { return {}; }
-  static constexpr Colour indexed(std::uint32_t index) { return {Kind::Indexed, index}; }
-  static constexpr Colour rgb(std::uint32_t rrggbb) { return {Kind::Rgb, rrggbb}; }
-  friend bool operator==(const Colour&, const Colour&) = default;
-};
-std::ostream& operator<<(std::ostream& out, const Colour& colour);
-
-// A screen cell, 1-based: column 1 is the left edge, row 1 the top.
-struct Position {
-  int column = 1;
-  int row = 1;
-  friend bool operator==(const Position&, const Position&) = default;
-};
-std::ostream& operator<<(std::ostream& out, const Position& position);
 
 // Keys whose bytes are not plain characters, as xterm sends them in its normal
 // (not application) cursor-key mode, with the erase character DEL.
@@ -160,18 +141,21 @@ class Terminal {
   // Waits for the program to end and returns its exit status.
   int waitExit();
 
+  // The program's process, for signals sent by a test.
+  pid_t pid() const { return pid_; }
+  // The terminal's input mode as the program left it (line mode, echo...).
+  termios mode() const;
+
   // The whole screen, numbered rows, cursor and state, for failure messages.
   std::string dump() const;
 
  private:
-  struct Vt;
   bool drain();
   bool reap();
   bool slaveHasInput() const;
   bool childBlockedReadingTerminal() const;
   [[noreturn]] void fail(const std::string& what);
   void writeAll(std::string_view bytes);
-  void checkCell(int column, int row, int length) const;
 
   Options options_;
   int master_ = -1;
@@ -179,7 +163,7 @@ class Terminal {
   pid_t pid_ = -1;
   std::optional<int> status_;
   bool syscallsReadable_ = true;
-  std::unique_ptr<Vt> vt_;
+  Screen screen_;
 };
 
 // What runScript() saw: everything written to standard output and standard
