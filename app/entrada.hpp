@@ -7,6 +7,14 @@
 
 #include "app/estado.hpp"
 
+// Letters and digits are the ASCII ones only.
+inline bool esDigito(int c) {
+  return c >= '0' && c <= '9';
+}
+inline bool esLetra(int c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
 // Reads a line into lineaEntrada and checks every character against `modo`.
 // A wrong line counts in errores; the fourth ends the program after a notice.
 void leerDato(ModoDato modo);

@@ -1,0 +1,60 @@
+#include "screens/comun.hpp"
+
+#include <string>
+
+#include "app/entrada.hpp"
+#include "console/console.hpp"
+
+using namespace console;
+
+namespace {
+
+bool encaja(int tecla, char clase) {
+  return clase == 'd' ? esDigito(tecla) : esLetra(tecla);
+}
+
+int mayuscula(int tecla) {
+  return tecla >= 'a' && tecla <= 'z' ? tecla - 'a' + 'A' : tecla;
+}
+
+void avisar(const std::string& mensaje) {
+  moveCursor(10, 20);
+  printText(mensaje.c_str());
+  leerTecla();
+}
+
+}  // namespace
+
+void leerCodigo(int column, int row, const char* prompt, std::string_view patron, char* codigo) {
+  for (;;) {
+    moveCursor(column, row);
+    clearToEndOfLine();
+    printText(prompt);
+    bool valido = true;
+    for (std::size_t i = 0; i < patron.size(); ++i) {
+      int tecla = leerTecla();
+      printChar(static_cast<char>(tecla));
+      codigo[i] = static_cast<char>(tecla);
+      if (!encaja(tecla, patron[i])) valido = false;
+    }
+    if (valido) return;
+  }
+}
+
+char preguntarSiNo(int column, int row, const char* pregunta) {
+  for (;;) {
+    moveCursor(column, row);
+    printText(pregunta);
+    int tecla = mayuscula(leerTecla());
+    printChar(static_cast<char>(tecla));
+    if (tecla == 'S' || tecla == 'N') return static_cast<char>(tecla);
+  }
+}
+
+void avisarQueNoSeAbre(const char* archivo) {
+  avisar(std::string(" No se puede abrir el archivo ") + archivo + " ...!!! ");
+}
+
+void avisarQueNoSeGraba(const char* archivo) {
+  avisar(std::string(" No se pudo grabar en el archivo ") + archivo + " ...!!! ");
+}

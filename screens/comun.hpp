@@ -1,0 +1,19 @@
+// Pieces that several screens draw and read the same way.
+#pragma once
+
+#include <string_view>
+
+// Reads a code key by key after `prompt` at (column, row): exactly
+// patron.size() keys, each echoed as it arrives, every key counting (there
+// is no line editing). Asked again, without limit and without counting a
+// wrong entry, until key i is a digit where patron[i] is 'd' and a letter
+// where it is 'l'. The keys go to `codigo`, which holds patron.size() bytes.
+void leerCodigo(int column, int row, const char* prompt, std::string_view patron, char* codigo);
+
+// Asks `pregunta` at (column, row) until the key, upper-cased and echoed, is
+// S or N; returns it.
+char preguntarSiNo(int column, int row, const char* pregunta);
+
+// The failures the screens report on row 20, each followed by a key.
+void avisarQueNoSeAbre(const char* archivo);   // " No se puede abrir el archivo ... "
+void avisarQueNoSeGraba(const char* archivo);  // " No se pudo grabar en el archivo ... "

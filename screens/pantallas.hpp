@@ -1,0 +1,10 @@
+// The screens the main menu runs: each draws itself, does its work on the
+// record files and returns to the menu (or ends the program, where a screen
+// says so).
+#pragma once
+
+void ingresarAlumnos();  // option 1
+void ingresarCursos();   // option 2
+void ingresarNotas();    // option 3
+void reporteAlumnos();   // option 4
+void eliminarAlumno();   // option 5
