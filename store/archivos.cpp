@@ -310,7 +310,7 @@ Busqueda buscarCodigo(const Archivo<Curso>& cursos, std::string_view codigo) {
   return buscar(cursos, codigo);
 }
 
-Resultado reescribirAlumnos(const std::function<bool(const Alumno&)>& conservar) {
+Resultado conservarAlumnos(const std::function<bool(const Alumno&)>& conservar) {
   Archivo<Alumno> origen;
   if (Resultado r = origen.abrirParaLeer(); !r) return r;
   const int descriptorOrigen = detalle::Acceso::descriptor(origen);

@@ -197,6 +197,6 @@ Busqueda buscarCodigo(const Archivo<Curso>& cursos, std::string_view codigo);
 // ALUMNO.txt always holds either all the old records or exactly the kept
 // ones. On any failure before that step, ALUMNO.txt is untouched and
 // TEMPORAL.txt is gone.
-Resultado reescribirAlumnos(const std::function<bool(const Alumno&)>& conservar);
+Resultado conservarAlumnos(const std::function<bool(const Alumno&)>& conservar);
 
 }  // namespace store

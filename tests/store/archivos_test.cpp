@@ -228,7 +228,7 @@ TEST_F(Archivos, ADirectoryInPlaceOfTheFileIsNeverTakenForAnEmptyFile) {
   const store::Resultado agregado = archivo.agregar(a_);
   EXPECT_EQ(agregado.falla, Falla::escritura);
 
-  const store::Resultado reescrito = store::reescribirAlumnos([](const Alumno&) { return true; });
+  const store::Resultado reescrito = store::conservarAlumnos([](const Alumno&) { return true; });
   EXPECT_EQ(reescrito.falla, Falla::noSeAbre);
   EXPECT_TRUE(fs::is_directory("ALUMNO.txt"));
   EXPECT_TRUE(fs::is_empty("ALUMNO.txt"));
@@ -510,7 +510,7 @@ TEST_F(Archivos, RewriteKeepsTheOtherStudentsInOrderByteForByte) {
       esperado += bytesDe(registro);
 
     const std::string clave = caso.borrar;
-    const store::Resultado resultado = store::reescribirAlumnos(
+    const store::Resultado resultado = store::conservarAlumnos(
         [&](const Alumno& registro) { return !store::codigoIgual(registro.codigo, clave); });
     EXPECT_TRUE(resultado) << resultado.numeroError;
     EXPECT_EQ(leerArchivo("ALUMNO.txt"), esperado);
@@ -519,7 +519,7 @@ TEST_F(Archivos, RewriteKeepsTheOtherStudentsInOrderByteForByte) {
 }
 
 TEST_F(Archivos, RewriteOfAMissingStudentFileReportsItAndCreatesNothing) {
-  const store::Resultado resultado = store::reescribirAlumnos([](const Alumno&) { return true; });
+  const store::Resultado resultado = store::conservarAlumnos([](const Alumno&) { return true; });
   EXPECT_EQ(resultado.falla, Falla::noExiste);
   EXPECT_EQ(resultado.numeroError, ENOENT);
   EXPECT_FALSE(existe("ALUMNO.txt"));
@@ -529,7 +529,7 @@ TEST_F(Archivos, RewriteOfAMissingStudentFileReportsItAndCreatesNothing) {
 TEST_F(Archivos, RewriteThatCannotCreateTheScratchFileLeavesTheStudentsAlone) {
   escribirArchivo("ALUMNO.txt", dosAlumnos(2));
   ASSERT_EQ(::mkdir("TEMPORAL.txt", 0755), 0);
-  const store::Resultado resultado = store::reescribirAlumnos([](const Alumno&) { return false; });
+  const store::Resultado resultado = store::conservarAlumnos([](const Alumno&) { return false; });
   EXPECT_EQ(resultado.falla, Falla::noSeCrea);
   EXPECT_EQ(leerArchivo("ALUMNO.txt"), dosAlumnos(2));
   EXPECT_TRUE(fs::is_directory("TEMPORAL.txt"));
@@ -539,7 +539,7 @@ TEST_F(Archivos, RewriteThatCannotCreateTheScratchFileLeavesTheStudentsAlone) {
 TEST_F(Archivos, RewriteStoppedByTheFileSizeLimitLeavesTheStudentsAlone) {
   escribirArchivo("ALUMNO.txt", bytesDe(a_) + bytesDe(b_) + bytesDe(c_));
   const store::Resultado resultado = conLimiteDeTamano(100, [] {
-    return store::reescribirAlumnos(
+    return store::conservarAlumnos(
         [](const Alumno& registro) { return !store::codigoIgual(registro.codigo, "87654321B"); });
   });
   EXPECT_EQ(resultado.falla, Falla::escritura);
@@ -564,7 +564,7 @@ TEST_F(Archivos, RewriteReplacesAStaleScratchFileWithoutWritingThroughIt) {
     escribirArchivo("otro.dat", "not student data");
     escribirArchivo("ALUMNO.txt", dosAlumnos());
     caso.preparar();
-    const store::Resultado resultado = store::reescribirAlumnos(
+    const store::Resultado resultado = store::conservarAlumnos(
         [](const Alumno& registro) { return !store::codigoIgual(registro.codigo, "12345678A"); });
     EXPECT_TRUE(resultado) << resultado.numeroError;
     EXPECT_EQ(leerArchivo("ALUMNO.txt"), bytesDe(b_));
@@ -576,7 +576,7 @@ TEST_F(Archivos, RewriteReplacesAStaleScratchFileWithoutWritingThroughIt) {
 TEST_F(Archivos, RewriteKeepsTheStudentFilesPermissions) {
   escribirArchivo("ALUMNO.txt", dosAlumnos());
   ASSERT_EQ(::chmod("ALUMNO.txt", 0640), 0);
-  ASSERT_TRUE(store::reescribirAlumnos([](const Alumno&) { return true; }));
+  ASSERT_TRUE(store::conservarAlumnos([](const Alumno&) { return true; }));
   struct stat datos {};
   ASSERT_EQ(::stat("ALUMNO.txt", &datos), 0);
   EXPECT_EQ(datos.st_mode & 07777, 0640u);
