@@ -79,7 +79,8 @@ struct Layer {
   Position cursor;                  // where the cursor is, as the screens see it
   std::optional<Position> shownAt;  // where the terminal's cursor really is, when known
   bool inputIsTerminal = false;
-  bool echoControl = true;  // the terminal echoes control characters as ^X
+  bool echoesLines = false;  // the terminal shows what is typed at readLine
+  bool echoControl = true;   // ...and shows control characters as ^X
   termios lineMode{};       // input mode found at start-up
   InputBuffer input;
   bool inputEnded = false;  // end of input met: every later read finds it ended
@@ -576,7 +577,10 @@ void openConsole(const ConsoleFds& fds) {
   layer.streamIsTerminal = ::isatty(fds.stream) == 1;
   layer.inputIsTerminal = ::tcgetattr(fds.input, &layer.lineMode) == 0;
   layer.charset = charsetFromLocale();
-  if (layer.inputIsTerminal) layer.echoControl = (layer.lineMode.c_lflag & ECHOCTL) != 0;
+  if (layer.inputIsTerminal) {
+    layer.echoesLines = (layer.lineMode.c_lflag & ECHO) != 0;
+    layer.echoControl = (layer.lineMode.c_lflag & ECHOCTL) != 0;
+  }
   unsigned char erase = layer.inputIsTerminal ? layer.lineMode.c_cc[VERASE] : 0x7F;
   if (erase != 0x08) erase = 0x7F;
   layer.decoder = KeyDecoder(erase, layer.charset == Charset::Utf8);
@@ -770,7 +774,7 @@ bool readLine(char* buffer, std::size_t capacity) {
       if (got == ByteRead::Error && any && capacity > 0) buffer[length] = '\0';
       break;
     }
-    if (layer.inputIsTerminal) echo.echo(byte);
+    if (layer.echoesLines) echo.echo(byte);
     if (byte == '\n') {
       lineRead = true;
       break;
@@ -784,7 +788,7 @@ bool readLine(char* buffer, std::size_t capacity) {
     if (byte == '\r') continue;
     if (length + 1 < capacity) buffer[length++] = static_cast<char>(byte);
   }
-  if (layer.inputIsTerminal) echo.done();
+  if (layer.echoesLines) echo.done();
   if (lineRead && capacity > 0) buffer[length] = '\0';
   return lineRead;
 }
