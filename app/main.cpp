@@ -4,6 +4,7 @@
 
 #include "app/menu.hpp"
 #include "console/console.hpp"
+#include "screens/pantallas.hpp"
 
 namespace {
 
@@ -23,6 +24,7 @@ int main() {
   // than end the program in the middle of a record.
   std::signal(SIGXFSZ, SIG_IGN);
   Consola consola;
+  recuperarAlumnosAlIniciar();
   ejecutarMenu();
   return 0;
 }

@@ -8,3 +8,7 @@ void ingresarCursos();   // option 2
 void ingresarNotas();    // option 3
 void reporteAlumnos();   // option 4
 void eliminarAlumno();   // option 5
+
+// At start-up, before the first menu: puts back a student file that a
+// deletion left only in TEMPORAL.txt, and says so.
+void recuperarAlumnosAlIniciar();

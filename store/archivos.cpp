@@ -339,4 +339,28 @@ Resultado conservarAlumnos(const std::function<bool(const Alumno&)>& conservar) 
   return detalle::sincronizarDirectorioActual();
 }
 
+Resultado recuperarAlumnos(bool& recuperado) {
+  recuperado = false;
+  struct stat datos {};
+  if (::lstat(kArchivoAlumnos, &datos) == 0 || errno != ENOENT) return {};
+  // O_NOFOLLOW: a link in the scratch file's place is not ours to follow.
+  detalle::Descriptor temporal(
+      ::open(kArchivoTemporal, O_RDONLY | O_NOFOLLOW | detalle::kBanderasComunes));
+  if (!temporal.abierto()) return {};
+  if (::fstat(temporal.numero(), &datos) != 0 || !S_ISREG(datos.st_mode) ||
+      datos.st_size % static_cast<off_t>(Formato<Alumno>::tamano) != 0) {
+    return {};
+  }
+  detalle::LectorBloques lector(temporal.numero(), Formato<Alumno>::tamano);
+  while (const unsigned char* bytes = lector.siguiente()) {
+    if (!alumnoValido(BytesDe<Alumno>(bytes, Formato<Alumno>::tamano))) return {};
+  }
+  if (Resultado r = lector.estado(); !r) return r;
+  if (::fsync(temporal.numero()) != 0) return Resultado{Falla::escritura, errno};
+  temporal.cerrar();
+  if (::rename(kArchivoTemporal, kArchivoAlumnos) != 0) return Resultado{Falla::renombrar, errno};
+  recuperado = true;
+  return detalle::sincronizarDirectorioActual();
+}
+
 }  // namespace store

@@ -199,4 +199,11 @@ Busqueda buscarCodigo(const Archivo<Curso>& cursos, std::string_view codigo);
 // TEMPORAL.txt is gone.
 Resultado conservarAlumnos(const std::function<bool(const Alumno&)>& conservar);
 
+// A replacement made by removing ALUMNO.txt before renaming TEMPORAL.txt (as
+// other programs sharing these files may do) can be cut off between the two,
+// leaving no student file. When ALUMNO.txt is missing and TEMPORAL.txt is a
+// regular file holding a whole number of valid students, TEMPORAL.txt takes
+// its place and `recuperado` is set. Anything else is left exactly as it is.
+Resultado recuperarAlumnos(bool& recuperado);
+
 }  // namespace store

@@ -232,6 +232,30 @@ inline void decodificar(BytesDe<NotaAlumno> bytes, NotaAlumno& nota) {
   nota.examenFinal = detalle::tomarEntero(bytes.data() + F::examenFinal);
 }
 
+// Whether stored student bytes are a student the program could have written:
+// a code of 8 digits and a letter then a zero, surname and name of letters
+// only each ending in a zero inside its field, an age from 0 to 60. The bytes
+// after a terminating zero are not looked at.
+inline bool alumnoValido(BytesDe<Alumno> bytes) {
+  auto digito = [](unsigned char c) { return c >= '0' && c <= '9'; };
+  auto letra = [](unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  auto soloLetras = [&](std::size_t desde, std::size_t ancho) {
+    for (std::size_t i = desde; i < desde + ancho; ++i) {
+      if (bytes[i] == 0) return true;
+      if (!letra(bytes[i])) return false;
+    }
+    return false;
+  };
+  using F = Formato<Alumno>;
+  for (std::size_t i = 0; i < 8; ++i) {
+    if (!digito(bytes[F::codigo + i])) return false;
+  }
+  const std::int32_t edad = detalle::tomarEntero(bytes.data() + F::edad);
+  return letra(bytes[F::codigo + 8]) && bytes[F::codigo + 9] == 0 &&
+         soloLetras(F::apellido, sizeof(Alumno::apellido)) &&
+         soloLetras(F::nombre, sizeof(Alumno::nombre)) && edad >= 0 && edad <= 60;
+}
+
 // Puts `texto` into a zero-terminated field: at most N - 1 characters, then
 // zeros to the end of the field. False when the text had to be cut.
 template <std::size_t N>

@@ -584,3 +584,67 @@ TEST_F(Archivos, RewriteKeepsTheStudentFilesPermissions) {
 }
 
 }  // namespace
+
+// --- start-up recovery ---
+
+struct EstadoInicial {
+  const char* nombre;
+  bool alumnoExiste;  // ALUMNO.txt is there (its content: a_)
+  const char*
+      temporal;  // "dos": two valid students; "fragmento": plus 3 bytes;
+                 // "invalido": a bad age; "vacio": empty; "carpeta"; "enlace"; nullptr: none
+  bool recuperado;
+};
+
+TEST_F(Archivos, AStudentFileLeftOnlyInTheScratchFileIsPutBackAndNothingElseIsTouched) {
+  Alumno mayor = b_;
+  mayor.edad = 61;
+  const EstadoInicial casos[] = {
+      {"scratch file of whole valid students, no student file", false, "dos", true},
+      {"empty scratch file, no student file", false, "vacio", true},
+      {"student file present", true, "dos", false},
+      {"scratch file ending in a fragment", false, "fragmento", false},
+      {"scratch file holding an invalid student", false, "invalido", false},
+      {"scratch file that is a directory", false, "carpeta", false},
+      {"scratch file that is a link", false, "enlace", false},
+      {"no scratch file", false, nullptr, false},
+  };
+  for (const EstadoInicial& caso : casos) {
+    SCOPED_TRACE(caso.nombre);
+    fs::remove_all(store::kArchivoAlumnos);
+    fs::remove_all(store::kArchivoTemporal);
+    fs::remove_all("otro.txt");
+    if (caso.alumnoExiste) escribirArchivo(store::kArchivoAlumnos, bytesDe(a_));
+    std::string temporal;
+    if (caso.temporal != nullptr) {
+      const std::string tipo = caso.temporal;
+      if (tipo == "carpeta") {
+        fs::create_directory(store::kArchivoTemporal);
+      } else if (tipo == "enlace") {
+        escribirArchivo("otro.txt", dosAlumnos());
+        fs::create_symlink("otro.txt", store::kArchivoTemporal);
+      } else {
+        if (tipo == "dos") temporal = dosAlumnos();
+        if (tipo == "fragmento") temporal = dosAlumnos(3);
+        if (tipo == "invalido") temporal = bytesDe(a_) + bytesDe(mayor);
+        escribirArchivo(store::kArchivoTemporal, temporal);
+      }
+    }
+    bool recuperado = true;
+    ASSERT_TRUE(store::recuperarAlumnos(recuperado));
+    EXPECT_EQ(recuperado, caso.recuperado);
+    if (caso.recuperado) {
+      EXPECT_FALSE(existe(store::kArchivoTemporal));
+      EXPECT_EQ(leerArchivo(store::kArchivoAlumnos), temporal);
+    } else {
+      EXPECT_EQ(existe(store::kArchivoAlumnos), caso.alumnoExiste);
+      EXPECT_EQ(existe(store::kArchivoTemporal), caso.temporal != nullptr);
+      if (caso.alumnoExiste) {
+        EXPECT_EQ(leerArchivo(store::kArchivoAlumnos), bytesDe(a_));
+      }
+      if (!temporal.empty()) {
+        EXPECT_EQ(leerArchivo(store::kArchivoTemporal), temporal);
+      }
+    }
+  }
+}

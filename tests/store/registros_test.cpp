@@ -288,3 +288,43 @@ TEST(CodigoIgual, CourseCodesWithoutTerminatorCompareAllSixCharacters) {
 }
 
 }  // namespace
+
+// --- what a valid student is ---
+
+struct CasoValido {
+  const char* nombre;
+  std::size_t posicion;  // byte changed in a valid record
+  unsigned char valor;
+  bool valido;
+};
+
+TEST(AlumnoValido, OnlyRecordsTheProgramCouldHaveWrittenAreValid) {
+  store::Alumno alumno{};
+  ASSERT_TRUE(store::copiarTexto(alumno.codigo, "12345678A"));
+  ASSERT_TRUE(store::copiarTexto(alumno.apellido, "Perez"));
+  ASSERT_TRUE(store::copiarTexto(alumno.nombre, "Juan"));
+  alumno.edad = 20;
+  const CasoValido casos[] = {
+      {"as written", 0, '1', true},
+      {"junk after the code's zero", 12, 'x', true},
+      {"junk after the surname's zero", 30, '%', true},
+      {"a letter among the code's digits", 3, 'x', false},
+      {"a digit in the code's last place", 8, '9', false},
+      {"no zero after the code", 9, 'B', false},
+      {"a space in the surname", 17, ' ', false},
+      {"an accented letter in the name", 36, 0xE9, false},
+      {"empty surname", 15, 0, true},
+      {"age 61", 55, 61, false},
+      {"age 60", 55, 60, true},
+      {"negative age", 58, 0xFF, false},
+  };
+  for (const CasoValido& caso : casos) {
+    store::Bytes<store::Alumno> bytes = store::codificar(alumno);
+    bytes[caso.posicion] = caso.valor;
+    EXPECT_EQ(store::alumnoValido(bytes), caso.valido) << caso.nombre;
+  }
+  store::Bytes<store::Alumno> lleno = store::codificar(alumno);
+  for (std::size_t i = 15; i < 35; ++i)
+    lleno[i] = 'a';
+  EXPECT_FALSE(store::alumnoValido(lleno)) << "a surname with no zero in its field";
+}
