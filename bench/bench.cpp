@@ -1,0 +1,219 @@
+// Measures alumnos on a student file of a million records against what the
+// machine's own tools take for the same bytes, in the same run:
+//
+//   duplicate check  option 1 with a code not stored, up to the surname   vs  cat of the file
+//   deletion         one student from the middle                          vs  cp of the file + sync
+//   listing          the first page                                       vs  the same on an empty
+//   file peak memory      the duplicate check                                  vs  the same on an
+//   empty file menu frame       bytes sent for one drawing of the menu
+//
+// Each pair is run alternately, so that both sides see the same machine, and
+// the medians are compared. Usage: alumnos_bench [--records N] [--runs N] [program]
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "store/registros.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Run {
+  double seconds = 0;
+  long peakKiB = 0;    // the child's peak resident memory
+  std::string output;  // what it wrote on standard output, when kept
+};
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "alumnos_bench: %s: %s\n", what.c_str(), std::strerror(errno));
+  std::exit(1);
+}
+
+// Runs argv in `directory` with `input` on standard input (a file, so that
+// the program reads it as a script would be piped in) and standard output
+// kept or thrown away.
+Run run(const fs::path& directory, const std::vector<std::string>& argv, const std::string& input,
+        bool keepOutput = false) {
+  const fs::path inputFile = directory / ".entrada";
+  {
+    FILE* f = std::fopen(inputFile.c_str(), "wb");
+    if (f == nullptr || std::fwrite(input.data(), 1, input.size(), f) != input.size()) {
+      fail("writing the input");
+    }
+    std::fclose(f);
+  }
+  int out[2];
+  if (::pipe(out) != 0) fail("pipe");
+  std::vector<char*> args;
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
+  const Clock::time_point start = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid < 0) fail("fork");
+  if (pid == 0) {
+    ::setsid();  // no controlling terminal: everything goes to standard output
+    int in = ::open(inputFile.c_str(), O_RDONLY);
+    int devnull = ::open("/dev/null", O_WRONLY);
+    if (in < 0 || devnull < 0 || ::chdir(directory.c_str()) != 0) ::_exit(126);
+    ::dup2(in, 0);
+    ::dup2(keepOutput ? out[1] : devnull, 1);
+    ::dup2(devnull, 2);
+    ::close(out[0]);
+    ::close(out[1]);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  Run result;
+  char buffer[65536];
+  ssize_t got;
+  while ((got = ::read(out[0], buffer, sizeof buffer)) > 0) {
+    result.output.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(out[0]);
+  int status = 0;
+  rusage usage{};
+  if (::wait4(pid, &status, 0, &usage) != pid) fail("wait4");
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.peakKiB = usage.ru_maxrss;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "alumnos_bench: %s ended with status %d\n", argv[0].c_str(), status);
+    std::exit(1);
+  }
+  return result;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string codigo(long i) {
+  char texto[24];
+  std::snprintf(texto, sizeof texto, "%08ldA", i);
+  return texto;
+}
+
+// `count` students with distinct codes, written in one go.
+void writeStudents(const fs::path& file, long count) {
+  FILE* f = std::fopen(file.c_str(), "wb");
+  if (f == nullptr) fail("creating " + file.string());
+  store::Alumno alumno{};
+  for (long i = 0; i < count; ++i) {
+    (void)store::copiarTexto(alumno.codigo, codigo(i));
+    (void)store::copiarTexto(alumno.apellido, "Apellido");
+    (void)store::copiarTexto(alumno.nombre, "Nombre");
+    alumno.edad = static_cast<std::int32_t>(i % 61);
+    const store::Bytes<store::Alumno> bytes = store::codificar(alumno);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) fail("writing students");
+  }
+  if (std::fclose(f) != 0) fail("closing " + file.string());
+}
+
+struct Pair {
+  std::vector<double> ours;
+  std::vector<double> theirs;
+};
+
+void report(const char* what, const char* against, const Pair& pair, double goal) {
+  const double ours = median(pair.ours);
+  const double theirs = median(pair.theirs);
+  const double ratio = ours / theirs;
+  std::printf("%-34s %8.1f ms   %-28s %8.1f ms   ratio %5.2f  (goal <= %.2f) %s\n", what,
+              ours * 1e3, against, theirs * 1e3, ratio, goal, ratio <= goal ? "ok" : "MISSED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long records = 1'000'000;
+  int runs = 7;
+  std::string program = ALUMNOS_BINARY;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--records" && i + 1 < argc) {
+      records = std::atol(argv[++i]);
+    } else if (arg == "--runs" && i + 1 < argc) {
+      runs = std::atoi(argv[++i]);
+    } else {
+      program = arg;
+    }
+  }
+  program = fs::absolute(program).string();
+
+  char plantilla[] = "/tmp/alumnos-bench-XXXXXX";
+  if (::mkdtemp(plantilla) == nullptr) fail("mkdtemp");
+  const fs::path scratch = plantilla;
+  const fs::path full = scratch / "lleno";
+  const fs::path empty = scratch / "vacio";
+  fs::create_directories(full);
+  fs::create_directories(empty);
+  const fs::path original = scratch / "original.txt";
+  writeStudents(original, records);
+  fs::copy_file(original, full / "ALUMNO.txt");
+  writeStudents(empty / "ALUMNO.txt", 0);
+
+  std::printf("alumnos_bench: %ld students (%ld bytes), %d runs each, %ld cores\n", records,
+              records * 59, runs, ::sysconf(_SC_NPROCESSORS_ONLN));
+  std::printf("program: %s\n\n", program.c_str());
+
+  // Warm the page cache so that both sides of every pair read from memory.
+  run(full, {"/bin/cat", "ALUMNO.txt"}, "");
+
+  const std::string notStored = "1\n99999999Z";  // option 1, a code, then the input ends
+  Pair duplicate, memory, listing, deletion;
+  long peakFull = 0, peakEmpty = 0;
+  for (int i = 0; i < runs; ++i) {
+    Run ours = run(full, {program}, notStored);
+    duplicate.ours.push_back(ours.seconds);
+    peakFull = std::max(peakFull, ours.peakKiB);
+    duplicate.theirs.push_back(run(full, {"/bin/cat", "ALUMNO.txt"}, "").seconds);
+    peakEmpty = std::max(peakEmpty, run(empty, {program}, notStored).peakKiB);
+
+    listing.ours.push_back(run(full, {program}, "4\n").seconds);
+    listing.theirs.push_back(run(empty, {program}, "4\n").seconds);
+  }
+  const std::string middle = codigo(records / 2);
+  for (int i = 0; i < runs; ++i) {
+    fs::copy_file(original, full / "ALUMNO.txt", fs::copy_options::overwrite_existing);
+    deletion.ours.push_back(run(full, {program}, "5\n" + middle + "\nS").seconds);
+    if (records > 0 &&
+        fs::file_size(full / "ALUMNO.txt") != static_cast<std::uintmax_t>(records - 1) * 59) {
+      std::fprintf(stderr, "alumnos_bench: the deletion did not delete one student\n");
+      return 1;
+    }
+    deletion.theirs.push_back(
+        run(full, {"/bin/sh", "-c", "cp ALUMNO.txt COPIA.txt && sync COPIA.txt"}, "").seconds);
+    fs::remove(full / "COPIA.txt");
+  }
+  const std::size_t frame = run(empty, {program}, "", true).output.size();
+
+  report("duplicate check, code not stored", "cat of the file", duplicate, 1.5);
+  report("deleting one student", "cp of the file + sync", deletion, 1.5);
+  report("listing, first page", "the same, empty file", listing, 1.5);
+  const double apartMiB = static_cast<double>(peakFull - peakEmpty) / 1024;
+  std::printf("%-34s %8.2f MiB  %-28s %8.2f MiB  apart %5.2f MiB (goal < 1) %s\n",
+              "peak memory, million students", static_cast<double>(peakFull) / 1024, "empty file",
+              static_cast<double>(peakEmpty) / 1024, apartMiB, apartMiB < 1 ? "ok" : "MISSED");
+  std::printf("%-34s %8zu bytes (goal <= 700) %s\n", "one menu frame", frame,
+              frame <= 700 ? "ok" : "MISSED");
+
+  fs::remove_all(scratch);
+  return 0;
+}
