@@ -5,6 +5,7 @@
 #include "app/entrada.hpp"
 #include "app/estado.hpp"
 #include "console/console.hpp"
+#include "screens/pantallas.hpp"
 
 using namespace console;
 
@@ -62,8 +63,11 @@ void ejecutarMenu() {
     switch (menuPrincipal()) {
       case 0:
         return;
+      case 1:
+        ingresarAlumnos();
+        break;
       default:
-        // The screens of options 1 to 5 are not built yet: back to the menu.
+        // The screens of options 2 to 5 are not built yet: back to the menu.
         break;
     }
   }

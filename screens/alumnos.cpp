@@ -1,0 +1,100 @@
+// Menu option 1: students entered one screen at a time and appended to the
+// student file.
+#include <cstddef>
+#include <string_view>
+
+#include "app/entrada.hpp"
+#include "app/estado.hpp"
+#include "console/console.hpp"
+#include "screens/comun.hpp"
+#include "screens/pantallas.hpp"
+#include "store/archivos.hpp"
+#include "store/registros.hpp"
+
+using namespace console;
+
+namespace {
+
+// Eight digits and a letter, as the student code is typed.
+constexpr std::string_view kPatronCodigo = "ddddddddl";
+constexpr std::size_t kLargoCodigo = kPatronCodigo.size();
+
+// The file is created when missing; a failed open is tried once more.
+bool abrirAlumnos(store::Archivo<store::Alumno>& alumnos) {
+  if (alumnos.abrirParaAgregar()) return true;
+  return static_cast<bool>(alumnos.abrirParaAgregar());
+}
+
+// Whatever the screen showed (the menu, or a student half entered) goes, so
+// that the notice stands alone.
+void avisarQueNoSeAbreAlumnos() {
+  clearScreen();
+  avisarQueNoSeAbre(store::kArchivoAlumnos);
+}
+
+void dibujarEncabezado(int contador) {
+  clearScreen();
+  moveCursor(18, 5);
+  setTextColor(15);
+  consoleWrite("Ingreso de datos del alumno  ");
+  printNumber(contador);
+  printText("  :");
+  moveCursor(18, 6);
+  setTextColor(15);
+  consoleWrite("---------------------------------");
+}
+
+// Reads the fields of one student into the record buffer. False when the
+// student file could not be read to the end, so a stored code might have been
+// missed.
+bool leerAlumno(const store::Archivo<store::Alumno>& alumnos, store::Alumno& alumno) {
+  char codigo[kLargoCodigo];
+  leerCodigo(18, 8, " * Codigo del Alumno   : ", kPatronCodigo, codigo);
+  const std::string_view tecleado(codigo, kLargoCodigo);
+  const store::Busqueda repetido = store::buscarCodigo(alumnos, tecleado);
+  if (repetido.encontrado) {
+    moveCursor(15, 8);
+    printText(" El alumno ya existe  ");
+    terminarPrograma();
+  }
+  if (!repetido.resultado) return false;
+  store::copiarTexto(alumno.codigo, tecleado);
+
+  // pedirNombre never returns more than the field holds.
+  constexpr std::size_t kLargoNombre = sizeof alumno.apellido - 1;
+  store::copiarTexto(alumno.apellido,
+                     pedirNombre(18, 9, " * Apellido del alumno : ", kLargoNombre));
+  store::copiarTexto(alumno.nombre, pedirNombre(18, 10, " * Nombre del alumno   : ", kLargoNombre));
+  alumno.edad = pedirNumero(18, 11, " * Edad                : ", 0, 60);
+  return true;
+}
+
+}  // namespace
+
+void ingresarAlumnos() {
+  store::Archivo<store::Alumno> alumnos;
+  if (!abrirAlumnos(alumnos)) {
+    avisarQueNoSeAbreAlumnos();
+    return;
+  }
+  store::Alumno& alumno = estado().alumno;
+  int contador = 0;
+  char respuesta = 'S';
+  while (respuesta == 'S') {
+    dibujarEncabezado(++contador);
+    if (!leerAlumno(alumnos, alumno)) {
+      avisarQueNoSeAbreAlumnos();
+      return;
+    }
+    // The store puts the file back as it was when the record cannot be
+    // written whole.
+    if (!alumnos.agregar(alumno)) {
+      avisarQueNoSeGraba(store::kArchivoAlumnos);
+      return;
+    }
+    clearScreen();
+    respuesta = preguntarSiNo(15, 8, " Desea ingresar datos de otro alumno <S/N> : ");
+  }
+  alumnos.cerrar();
+  leerTeclaEco();
+}
