@@ -66,8 +66,14 @@ void ejecutarMenu() {
       case 1:
         ingresarAlumnos();
         break;
+      case 2:
+        ingresarCursos();
+        break;
+      case 3:
+        ingresarNotas();
+        break;
       default:
-        // The screens of options 2 to 5 are not built yet: back to the menu.
+        // The screens of options 4 and 5 are not built yet: back to the menu.
         break;
     }
   }

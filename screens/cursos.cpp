@@ -1,0 +1,86 @@
+// Menu option 2: courses appended to CURSO.txt, one screen per course. A code
+// already on file sends the clerk back to the menu; the program goes on.
+#include <cstring>
+#include <string_view>
+
+#include "app/entrada.hpp"
+#include "app/estado.hpp"
+#include "console/console.hpp"
+#include "screens/comun.hpp"
+#include "screens/pantallas.hpp"
+#include "store/archivos.hpp"
+
+using namespace console;
+
+namespace {
+
+constexpr std::size_t kLargoCodigo = sizeof(store::Curso::codigo);
+// Letter, letter, three digits, letter.
+constexpr std::string_view kPatronCodigo = "lldddl";
+static_assert(kPatronCodigo.size() == kLargoCodigo);
+
+void dibujarEncabezado(std::int32_t contador) {
+  moveCursor(12, 4);
+  setTextColor(15);
+  consoleWrite(" INGRESAR DATOS DEL CURSO ");
+  printNumber(contador);
+}
+
+// Fills the course buffer from the clerk's answers; the code is already known
+// to be new.
+void pedirDatosDelCurso(const char (&codigo)[kLargoCodigo]) {
+  store::Curso& curso = estado().curso;
+  std::memcpy(curso.codigo, codigo, kLargoCodigo);
+  const char* nombre = pedirNombre(10, 7, " * Nombre del Curso : ", sizeof curso.nombre - 1);
+  (void)store::copiarTexto(curso.nombre, nombre);
+  curso.creditos = pedirNumero(10, 8, " * Creditos         : ", 1, 5);
+}
+
+}  // namespace
+
+void ingresarCursos() {
+  clearScreen();
+  std::int32_t contador = 0;
+  store::Archivo<store::Curso> cursos;
+  if (!cursos.abrirParaAgregar()) {
+    avisarQueNoSeAbre(store::kArchivoCursos);
+    return;
+  }
+
+  for (;;) {
+    ++contador;
+    clearScreen();
+    dibujarEncabezado(contador);
+
+    char codigo[kLargoCodigo];
+    leerCodigo(10, 6, " * Codigo del Curso : ", kPatronCodigo, codigo);
+    const store::Busqueda busqueda =
+        store::buscarCodigo(cursos, std::string_view(codigo, kLargoCodigo));
+    if (busqueda.encontrado) {
+      printText("\n\n\n\r Registro DE CURSO YA EXISTE ...!!!");
+      cursos.cerrar();
+      leerTeclaEco();
+      return;
+    }
+    // A file we could not read to the end may hold the code further on:
+    // storing it could make a duplicate.
+    if (!busqueda.resultado) {
+      avisarQueNoSeAbre(store::kArchivoCursos);
+      return;
+    }
+
+    pedirDatosDelCurso(codigo);
+    // The clerk is told the course is registered only once it is on disk.
+    if (!cursos.agregar(estado().curso)) {
+      avisarQueNoSeGraba(store::kArchivoCursos);
+      return;
+    }
+    moveCursor(10, 12);
+    printText(" CURSO REGISTRADO... !!! ");
+    leerTeclaEco();
+
+    clearScreen();
+    if (preguntarSiNo(10, 8, " Desea ingresar datos de otro curso <S/N> : ") == 'N') break;
+  }
+  cursos.cerrar();
+}
