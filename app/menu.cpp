@@ -5,6 +5,7 @@
 #include "app/entrada.hpp"
 #include "app/estado.hpp"
 #include "console/console.hpp"
+#include "screens/pantallas.hpp"
 
 using namespace console;
 
@@ -62,8 +63,14 @@ void ejecutarMenu() {
     switch (menuPrincipal()) {
       case 0:
         return;
+      case 4:
+        reporteAlumnos();
+        break;
+      case 5:
+        eliminarAlumno();
+        break;
       default:
-        // The screens of options 1 to 5 are not built yet: back to the menu.
+        // The screens of options 1 to 3 are not built yet: back to the menu.
         break;
     }
   }
