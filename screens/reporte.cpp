@@ -5,6 +5,7 @@
 // so a list that fits looks as if there were no pages at all. The file is read
 // as the pages are drawn, never held whole.
 #include <algorithm>
+#include <cstddef>
 
 #include "app/entrada.hpp"
 #include "app/estado.hpp"
@@ -40,14 +41,27 @@ void dibujarEncabezado() {
   printText("\n\r         _________________________________________________________");
 }
 
-// Texts are shown in full up to their zero, neither padded nor cut.
+// A stored text is shown in full up to its zero, neither padded nor cut. It
+// is data, not layout: a line feed, carriage return or backspace in it (a
+// damaged file, another program's record) shows as '?' like every other
+// control code, instead of moving the rows about.
+template <std::size_t N>
+void mostrarTexto(const char (&campo)[N]) {
+  char visible[N];
+  for (std::size_t i = 0; i < N; ++i) {
+    const auto c = static_cast<unsigned char>(campo[i]);
+    visible[i] = (c != 0 && c < 0x20) || c == 0x7F ? '?' : campo[i];
+  }
+  printText(visible);
+}
+
 void mostrarAlumno(int fila, const store::Alumno& alumno) {
   moveCursor(10, fila);
-  printText(alumno.codigo);
+  mostrarTexto(alumno.codigo);
   moveCursor(27, fila);
-  printText(alumno.apellido);
+  mostrarTexto(alumno.apellido);
   moveCursor(45, fila);
-  printText(alumno.nombre);
+  mostrarTexto(alumno.nombre);
   moveCursor(62, fila);
   printNumber(alumno.edad);
 }
