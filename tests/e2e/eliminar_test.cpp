@@ -84,6 +84,16 @@ TEST_F(Eliminar, AsksForTheCodeUnderItsTitle) {
   expectPregunta(t);
 }
 
+TEST_F(Eliminar, IsOptionFiveHoweverItIsWritten) {
+  for (const char* opcion : {"5\r", "05\r", "005\r"}) {
+    Terminal t(dir.path());
+    t.type(opcion);
+    SCOPED_TRACE(t.dump());
+    expectEncabezado(t);
+    EXPECT_EQ(t.cursor(), (Position{27, 8})) << opcion;
+  }
+}
+
 struct Borrado {
   const char* name;
   std::optional<std::string> antes;  // no file when empty

@@ -98,6 +98,16 @@ TEST_F(Reporte, WithoutAStudentFileSaysSoWhereTheTitleEndsAndCreatesNothing) {
   EXPECT_TRUE(dir.names().empty());
 }
 
+TEST_F(Reporte, IsOptionFourHoweverItIsWritten) {
+  for (const char* opcion : {"4\r", "04\r", "0004\r"}) {
+    Terminal t(dir.path());
+    t.type(opcion);
+    SCOPED_TRACE(t.dump());
+    expectTitulo(t);
+    EXPECT_EQ(t.row(8), "No existe el archivo !!!") << opcion;
+  }
+}
+
 struct Listado {
   const char* name;
   int alumnos;
