@@ -74,8 +74,8 @@ void cerrarPagina(int mostrados) {
   leerTeclaEco();
 }
 
-// A page ends with its prompt on the window's last row. A window too short
-// for even one student still shows one at a time.
+// A page ends with its prompt on the last row moveCursor can reach. A window
+// too short for even one student still shows one at a time.
 int alumnosPorPagina() {
   const ConsoleScreen& pantalla = consoleScreen();
   const int filas = pantalla.windowBottom - pantalla.windowTop + 1;
@@ -118,6 +118,7 @@ void reporteAlumnos() {
       avisarQueNoSeAbre(store::kArchivoAlumnos);
       return;
     }
+    if (!hayOtro) alumnos.cerrar();  // nothing is held open while the last key is awaited
     cerrarPagina(mostrados);
   }
 }
