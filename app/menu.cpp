@@ -72,8 +72,11 @@ void ejecutarMenu() {
       case 3:
         ingresarNotas();
         break;
-      default:
-        // The screens of options 4 and 5 are not built yet: back to the menu.
+      case 4:
+        reporteAlumnos();
+        break;
+      case 5:
+        eliminarAlumno();
         break;
     }
   }

@@ -1,0 +1,104 @@
+// Option 5: removes every student with one code, after the clerk confirms.
+//
+// The student file is never edited in place: the students kept are written
+// to TEMPORAL.txt, which then takes ALUMNO.txt's place in one step (the store
+// does this), so a crash at any moment leaves either the old file or the new
+// one. Nothing is reported as deleted unless it was.
+#include "app/entrada.hpp"
+#include "app/estado.hpp"
+#include "console/console.hpp"
+#include "screens/comun.hpp"
+#include "screens/pantallas.hpp"
+#include "store/archivos.hpp"
+
+using namespace console;
+
+namespace {
+
+int mayuscula(int tecla) {
+  return tecla >= 'a' && tecla <= 'z' ? tecla - 'a' + 'A' : tecla;
+}
+
+// Rewrites ALUMNO.txt without the students whose code is claveEliminar, then
+// waits for a key. True when the file now holds only the others.
+bool reescribirAlumnos() {
+  const char* clave = estado().claveEliminar;
+  const store::Resultado r = store::conservarAlumnos(
+      [clave](const store::Alumno& alumno) { return !store::codigoIgual(alumno.codigo, clave); });
+  if (r.falla == store::Falla::noExiste) {
+    printText("\n\n\n\rNo existe el archivo !!!\n");
+    leerTecla();
+    return false;
+  }
+  leerTeclaEco();
+  // A directory that could not be flushed still names the new file: the
+  // students are gone, only the change's survival of a power cut is in doubt.
+  return r || r.falla == store::Falla::sincronizarDirectorio;
+}
+
+// Whether any stored student has exactly the code typed. The scan sees the
+// codes as the rewrite will, through the record buffer.
+store::Busqueda buscarClave(const store::Archivo<store::Alumno>& alumnos) {
+  EstadoPrograma& e = estado();
+  store::Recorrido recorrido(alumnos);
+  while (recorrido.siguiente(e.alumno)) {
+    if (store::codigoIgual(e.alumno.codigo, e.claveEliminar)) return {true, {}};
+  }
+  return {false, recorrido.estado()};
+}
+
+// Asks until the key, upper-cased, is S or N. Every key is echoed; a wrong
+// one is wiped by the question drawn again.
+int confirmar() {
+  for (;;) {
+    moveCursor(10, 10);
+    clearToEndOfLine();
+    printText("..SEGURO que desea BORRARLO ...? [S/N] : ");
+    const int respuesta = mayuscula(leerTeclaEco());
+    if (respuesta == 'S' || respuesta == 'N') return respuesta;
+  }
+}
+
+}  // namespace
+
+void eliminarAlumno() {
+  EstadoPrograma& e = estado();
+  clearScreen();
+  moveCursor(10, 4);
+  setTextColor(15);
+  consoleWrite(" ELIMINAR REGISTROS DE ALUMNOS :  ");
+  moveCursor(8, 5);
+  printText("   ______________________________");
+
+  // Created empty when missing, so that a code typed there is simply not found.
+  store::Archivo<store::Alumno> alumnos;
+  if (!alumnos.abrirParaAgregar()) {
+    avisarQueNoSeAbre(store::kArchivoAlumnos);
+    return;
+  }
+  moveCursor(10, 8);
+  clearToEndOfLine();
+  printText(" Ingrese codigo= ");
+  leerLinea(e.claveEliminar, sizeof e.claveEliminar);
+
+  const store::Busqueda busqueda = buscarClave(alumnos);
+  if (!busqueda.resultado) {
+    avisarQueNoSeAbre(store::kArchivoAlumnos);
+    return;
+  }
+  if (busqueda.encontrado) {
+    if (confirmar() == 'S') {
+      alumnos.cerrar();
+      const bool eliminado = reescribirAlumnos();
+      moveCursor(10, 13);
+      printText(eliminado ? " Registro eliminado....!!! "
+                          : " No se pudo eliminar el registro ...!!! ");
+      leerTeclaEco();
+    }
+  } else {
+    moveCursor(10, 12);
+    printText(" No se encuentra ese alumno...!!! ");
+  }
+  alumnos.cerrar();
+  leerTeclaEco();
+}
