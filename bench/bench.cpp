@@ -192,6 +192,7 @@ int main(int argc, char** argv) {
   const std::string middle = codigo(records / 2);
   for (int i = 0; i < runs; ++i) {
     fs::copy_file(original, full / "ALUMNO.txt", fs::copy_options::overwrite_existing);
+    ::sync();  // both sides start with nothing waiting to be written
     deletion.ours.push_back(run(full, {program}, "5\n" + middle + "\nS").seconds);
     if (records > 0 &&
         fs::file_size(full / "ALUMNO.txt") != static_cast<std::uintmax_t>(records - 1) * 59) {
@@ -201,6 +202,7 @@ int main(int argc, char** argv) {
     deletion.theirs.push_back(
         run(full, {"/bin/sh", "-c", "cp ALUMNO.txt COPIA.txt && sync COPIA.txt"}, "").seconds);
     fs::remove(full / "COPIA.txt");
+    ::sync();
   }
   const std::size_t frame = run(empty, {program}, "", true).output.size();
 

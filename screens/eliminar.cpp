@@ -22,9 +22,7 @@ int mayuscula(int tecla) {
 // Rewrites ALUMNO.txt without the students whose code is claveEliminar, then
 // waits for a key. True when the file now holds only the others.
 bool reescribirAlumnos() {
-  const char* clave = estado().claveEliminar;
-  const store::Resultado r = store::conservarAlumnos(
-      [clave](const store::Alumno& alumno) { return !store::codigoIgual(alumno.codigo, clave); });
+  const store::Resultado r = store::eliminarAlumnos(estado().claveEliminar);
   if (r.falla == store::Falla::noExiste) {
     printText("\n\n\n\rNo existe el archivo !!!\n");
     leerTecla();
@@ -34,17 +32,6 @@ bool reescribirAlumnos() {
   // A directory that could not be flushed still names the new file: the
   // students are gone, only the change's survival of a power cut is in doubt.
   return r || r.falla == store::Falla::sincronizarDirectorio;
-}
-
-// Whether any stored student has exactly the code typed. The scan sees the
-// codes as the rewrite will, through the record buffer.
-store::Busqueda buscarClave(const store::Archivo<store::Alumno>& alumnos) {
-  EstadoPrograma& e = estado();
-  store::Recorrido recorrido(alumnos);
-  while (recorrido.siguiente(e.alumno)) {
-    if (store::codigoIgual(e.alumno.codigo, e.claveEliminar)) return {true, {}};
-  }
-  return {false, recorrido.estado()};
 }
 
 // Asks until the key, upper-cased, is S or N. Every key is echoed; a wrong
@@ -81,7 +68,7 @@ void eliminarAlumno() {
   printText(" Ingrese codigo= ");
   leerLinea(e.claveEliminar, sizeof e.claveEliminar);
 
-  const store::Busqueda busqueda = buscarClave(alumnos);
+  const store::Busqueda busqueda = store::buscarCodigo(alumnos, e.claveEliminar);
   if (!busqueda.resultado) {
     avisarQueNoSeAbre(store::kArchivoAlumnos);
     return;

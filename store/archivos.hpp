@@ -20,7 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -108,6 +108,16 @@ class LectorBloques {
     return registro;
   }
 
+  // Every whole record now in the buffer at once (at least one), valid until
+  // the next call; empty at the end of the file or after a read error.
+  std::span<const unsigned char> siguienteBloque() noexcept {
+    if (fin_ - inicio_ < tamanoRegistro_ && !rellenar()) return {};
+    const std::size_t largo = (fin_ - inicio_) / tamanoRegistro_ * tamanoRegistro_;
+    const std::span<const unsigned char> bloque(buffer_.get() + inicio_, largo);
+    inicio_ += largo;
+    return bloque;
+  }
+
   // Success unless a read failed.
   Resultado estado() const noexcept;
 
@@ -125,6 +135,33 @@ class LectorBloques {
 };
 
 struct Acceso;
+
+// A typed code, made ready to be compared with a great many stored code
+// fields of `ancho` bytes: a field holds the code when it is exactly its
+// characters followed by a zero or by the field's end (as codigoIgual says),
+// and the test on a field that differs costs one comparison of eight bytes.
+class CodigoBuscado {
+ public:
+  CodigoBuscado(std::string_view codigo, std::size_t ancho) noexcept;
+
+  bool en(const unsigned char* campo) const noexcept {
+    if (largo_ >= 8) {
+      std::uint64_t inicio;
+      std::memcpy(&inicio, campo, sizeof inicio);
+      if (inicio != inicio_) return false;
+    } else if (largo_ > 0 && campo[0] != codigo_[0]) {
+      return false;
+    }
+    return largo_ <= ancho_ && std::memcmp(campo, codigo_.data(), largo_) == 0 &&
+           (largo_ == ancho_ || campo[largo_] == 0);
+  }
+
+ private:
+  std::string_view codigo_;
+  std::size_t largo_;
+  std::size_t ancho_;
+  std::uint64_t inicio_ = 0;  // the code's first eight bytes, when it has them
+};
 
 }  // namespace detalle
 
@@ -191,13 +228,13 @@ class Recorrido {
 Busqueda buscarCodigo(const Archivo<Alumno>& alumnos, std::string_view codigo);
 Busqueda buscarCodigo(const Archivo<Curso>& cursos, std::string_view codigo);
 
-// Rewrites ALUMNO.txt with only the students `conservar` accepts, in their
-// order, byte for byte; a trailing fragment is dropped. The kept records go to
-// TEMPORAL.txt, which then takes ALUMNO.txt's place in one step, so that
-// ALUMNO.txt always holds either all the old records or exactly the kept
-// ones. On any failure before that step, ALUMNO.txt is untouched and
-// TEMPORAL.txt is gone.
-Resultado conservarAlumnos(const std::function<bool(const Alumno&)>& conservar);
+// Rewrites ALUMNO.txt without the students whose code is `codigo` (as
+// codigoIgual compares), the others in their order, byte for byte; a
+// trailing fragment is dropped. The kept records go to TEMPORAL.txt, which
+// then takes ALUMNO.txt's place in one step, so that ALUMNO.txt always holds
+// either all the old records or exactly the kept ones. On any failure before
+// that step, ALUMNO.txt is untouched and TEMPORAL.txt is gone.
+Resultado eliminarAlumnos(std::string_view codigo);
 
 // A replacement made by removing ALUMNO.txt before renaming TEMPORAL.txt (as
 // other programs sharing these files may do) can be cut off between the two,
