@@ -40,6 +40,14 @@ void avisarMaximoDeErrores() {
   terminarPrograma();
 }
 
+// One try at a field: its prompt drawn afresh, then a line read and judged.
+void preguntar(int column, int row, const char* prompt, ModoDato modo) {
+  moveCursor(column, row);
+  clearToEndOfLine();
+  printText(prompt);
+  leerDato(modo);
+}
+
 }  // namespace
 
 void leerDato(ModoDato modo) {
@@ -67,10 +75,7 @@ std::int32_t pedirNumero(int column, int row, const char* prompt, std::int32_t m
   EstadoPrograma& e = estado();
   e.errores = 0;
   for (;;) {
-    moveCursor(column, row);
-    clearToEndOfLine();
-    printText(prompt);
-    leerDato(kSoloDigitos);
+    preguntar(column, row, prompt, kSoloDigitos);
     if (!e.datoValido) continue;
     std::int32_t valor = aNumero(e.lineaEntrada);
     if (valor >= minimo && valor <= maximo) return valor;
@@ -81,10 +86,7 @@ const char* pedirNombre(int column, int row, const char* prompt, std::size_t lar
   EstadoPrograma& e = estado();
   e.errores = 0;
   for (;;) {
-    moveCursor(column, row);
-    clearToEndOfLine();
-    printText(prompt);
-    leerDato(kSoloLetras);
+    preguntar(column, row, prompt, kSoloLetras);
     if (e.datoValido && std::strlen(e.lineaEntrada) <= largoMaximo) return e.lineaEntrada;
   }
 }
