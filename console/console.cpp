@@ -708,9 +708,14 @@ int readKey() {
   }
   if (layer.inputEnded) return -1;
   showCursor();
+  // The mode is saved afresh for each key, and it is what the signal
+  // handlers give back if the program is stopped or ended during the wait.
+  termios saved{};
   if (layer.inputIsTerminal) {
-    termios raw = rawModeFrom(layer.lineMode);
-    if (::tcsetattr(layer.inputFd, TCSANOW, &raw) != 0) return -1;
+    if (::tcgetattr(layer.inputFd, &saved) != 0) return -1;
+    signalLineMode = saved;
+    signalRawMode = rawModeFrom(saved);
+    if (::tcsetattr(layer.inputFd, TCSANOW, &signalRawMode) != 0) return -1;
     rawActive = 1;
   }
   int result = -1;
@@ -745,7 +750,7 @@ int readKey() {
   }
   if (layer.inputIsTerminal) {
     rawActive = 0;
-    if (::tcsetattr(layer.inputFd, TCSANOW, &layer.lineMode) != 0) result = -1;
+    if (::tcsetattr(layer.inputFd, TCSANOW, &saved) != 0) result = -1;
   }
   return result;
 }
