@@ -180,11 +180,11 @@ TEST_F(Reporte, OneStudentSitsUnderTheHeadingAtItsColumns) {
 
 TEST_F(Reporte, ControlBytesInANameAreShownAndNeverObeyed) {
   dir.write("ALUMNO.txt", harness::registros({{"12345678A", "\x1b[2J", "\x1b[H", 7},
-                                          {"22222222B", "Lo\npez", "Ana\x07\x08\x08", 8},
-                                          {"33333333C", "Ruiz\r",
-                                           "\x7f\x01"
-                                           "Eva",
-                                           9}}));
+                                              {"22222222B", "Lo\npez", "Ana\x07\x08\x08", 8},
+                                              {"33333333C", "Ruiz\r",
+                                               "\x7f\x01"
+                                               "Eva",
+                                               9}}));
   Terminal t(dir.path());
   t.type("4\r");
   SCOPED_TRACE(t.dump());
