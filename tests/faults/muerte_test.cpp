@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -67,6 +68,10 @@ struct Borrado {
   bool siguienteBorra;       // the next run deletes; otherwise it lists
   std::vector<Llamada> (*puntos)(const std::vector<Llamada>&);
 };
+
+void PrintTo(const Borrado& b, std::ostream* os) {
+  *os << b.name;
+}
 
 std::string conGemelo(std::string alumnos, int posicion, const std::string& codigo) {
   alumnos.replace(static_cast<std::size_t>(posicion - 1) * 59, 9, codigo);

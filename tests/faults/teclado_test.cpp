@@ -114,8 +114,16 @@ class Teclista {
     return s;
   }
 
-  // A name: letters that fit, or else too many letters or not letters.
+  // A name: letters that fit; now and then one a clerk would really type
+  // ("De la Cruz", "O'Brien", "Muñoz"); else too many letters, or anything.
   std::string nombre(int largo) {
+    if (moneda(10)) {
+      const char* raros[] = {" ", "'", "-", "1", "\xf1", "\xc3\xb1", "\t", "."};
+      std::string nombre = letras(1, largo - 1);
+      nombre.insert(static_cast<std::size_t>(entre(0, static_cast<int>(nombre.size()))),
+                    raros[entre(0, static_cast<int>(std::size(raros)) - 1)]);
+      return nombre + "\n";
+    }
     if (!moneda(desorden_)) return letras(0, largo) + "\n";
     if (moneda(50)) return letras(largo + 1, largo + 60) + "\n";
     return cualquiera(0, 30) + "\n";
