@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <optional>
 #include <ostream>
-#include <set>
 #include <string>
 #include <vector>
 

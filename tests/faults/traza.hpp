@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -31,7 +30,7 @@ struct Llamada {
   int vez = 0;         // 1 for the run's first call of this name, 2 for the next...
   // What the call works on: a name in the program's directory ("ALUMNO.txt"),
   // "." for the directory itself, anything else as strace shows it ("/dev/tty",
-  // "pipe:[...]"); empty when the call names no file.
+  // "pipe"); empty when the call names no file.
   std::string objetivo;
   int descriptor = -1;               // the first argument, when it is a descriptor
   std::string datos;                 // the bytes of a write or pwrite64
