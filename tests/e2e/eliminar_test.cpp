@@ -23,7 +23,7 @@
 
 namespace {
 
-using e2e::Estudiante;
+using harness::Estudiante;
 using harness::Position;
 using harness::Terminal;
 
@@ -40,7 +40,7 @@ const Estudiante kLuis{"11111111C", "Ruiz", "Luis", 33};
 const Estudiante kJuanBis{"12345678A", "Gomez", "Juana", 41};  // same code as kJuan
 
 std::string bytes(const std::vector<Estudiante>& estudiantes) {
-  return e2e::registros(estudiantes);
+  return harness::registros(estudiantes);
 }
 
 void expectEncabezado(const Terminal& t) {
@@ -306,7 +306,7 @@ struct FallaInyectada {
 };
 
 TEST_F(Eliminar, AFileThatFailsUnderTheScreenIsNeitherTakenForEmptyNorReportedDeleted) {
-  const std::optional<std::string> strace = e2e::straceUtilizable();
+  const std::optional<std::string> strace = harness::straceUtilizable();
   if (!strace) GTEST_SKIP() << "strace is missing or cannot trace here";
   const FallaInyectada cases[] = {
       {"a read error looking for a code that is not there", "pread64:error=EIO:when=2",
@@ -325,7 +325,7 @@ TEST_F(Eliminar, AFileThatFailsUnderTheScreenIsNeitherTakenForEmptyNorReportedDe
     dir.write("ALUMNO.txt", antes);
     const harness::Script s = harness::runScript(
         dir.path(), c.entrada,
-        e2e::bajoStrace(*strace, {"-P", "ALUMNO.txt", "-e", "inject=" + c.regla}));
+        harness::bajoStrace(*strace, {"-P", "ALUMNO.txt", "-e", "inject=" + c.regla}));
     EXPECT_EQ(s.status, 0);
     harness::Screen pantalla(80, 25);
     pantalla.feed(s.output);
@@ -342,12 +342,12 @@ TEST_F(Eliminar, AFileThatFailsUnderTheScreenIsNeitherTakenForEmptyNorReportedDe
 // The second fsync of a deletion is the directory's, after the rename: the
 // new file is in place whatever it says.
 TEST_F(Eliminar, ADirectoryThatCannotBeFlushedStillMeansTheStudentWasDeleted) {
-  const std::optional<std::string> strace = e2e::straceUtilizable();
+  const std::optional<std::string> strace = harness::straceUtilizable();
   if (!strace) GTEST_SKIP() << "strace is missing or cannot trace here";
   dir.write("ALUMNO.txt", bytes({kJuan, kAna, kLuis}));
   const harness::Script s =
       harness::runScript(dir.path(), "5\n87654321B\nSa",
-                         e2e::bajoStrace(*strace, {"-e", "inject=fsync:error=EIO:when=2"}));
+                         harness::bajoStrace(*strace, {"-e", "inject=fsync:error=EIO:when=2"}));
   EXPECT_EQ(s.status, 0);
   harness::Screen pantalla(80, 25);
   pantalla.feed(s.output);
@@ -360,11 +360,13 @@ TEST_F(Eliminar, ADirectoryThatCannotBeFlushedStillMeansTheStudentWasDeleted) {
 // --- Killed in the middle ---------------------------------------------------
 //
 // Whenever the program dies during a deletion, ALUMNO.txt must hold either
-// every old student or exactly the students kept.
+// every old student or exactly the students kept. Here the kills are timed,
+// which works wherever signals do; tests/faults kills the program at each of
+// its system calls in turn where strace may trace.
 
 // Many students at once: one record whose code is renumbered.
 std::string muchosAlumnos(int cuantos) {
-  std::string plantilla = e2e::registro({"00000000A", "Perez", "Juan", 20});
+  std::string plantilla = harness::registro({"00000000A", "Perez", "Juan", 20});
   std::string bytes;
   bytes.reserve(plantilla.size() * static_cast<std::size_t>(cuantos));
   char codigo[16];
@@ -449,48 +451,6 @@ TEST_F(EliminarInterrumpido, KilledAtAnyMomentTheFileIsWhollyOldOrWhollyNew) {
       "deletion of one of %d students took %.1f ms; %d kills left the old file, %d the new\n",
       kAlumnos, std::chrono::duration<double, std::milli>(duracion).count(), viejos, nuevos);
   // The kills did land on both sides of the replacement.
-  EXPECT_GT(viejos, 0);
-  EXPECT_GT(nuevos, 0);
-}
-
-TEST_F(EliminarInterrumpido, KilledBeforeAnySystemCallOfTheDeletionTheFileIsWhollyOldOrNew) {
-  const std::optional<std::string> strace = e2e::straceUtilizable();
-  if (!strace) GTEST_SKIP() << "strace is missing or cannot trace here";
-  // Big enough that copying takes several reads and writes.
-  const std::string viejo = muchosAlumnos(10'000);
-  const std::string nuevo = viejo.substr(59);
-  // The whole deletion, its three keys and the way out through the menu.
-  const std::string entrada = "5\n00000001A\nSabc0\n";
-  const char* llamadas[] = {"openat",   "newfstatat", "unlink", "fchmod", "pread64",
-                            "pwrite64", "fsync",      "close",  "rename"};
-  constexpr int kMaximo = 200;
-  int viejos = 0;
-  int nuevos = 0;
-  for (const char* llamada : llamadas) {
-    int muertes = 0;
-    bool terminado = false;
-    for (int n = 1; n <= kMaximo && !terminado; ++n) {
-      dir.write("ALUMNO.txt", viejo);
-      const std::string regla =
-          std::string("inject=") + llamada + ":signal=KILL:when=" + std::to_string(n);
-      const harness::Script s = harness::runScript(
-          dir.path(), entrada,
-          e2e::bajoStrace(*strace, {"-e", std::string("trace=") + llamada, "-e", regla}));
-      // Exit status 0: the program never made call number n, and finished.
-      terminado = s.status == 0;
-      muertes += !terminado;
-      const std::string ahora = dir.read("ALUMNO.txt");
-      viejos += !terminado && ahora == viejo;
-      nuevos += !terminado && ahora == nuevo;
-      expectEnteroViejoONuevo(viejo, nuevo,
-                              std::string("killed at ") + llamada + " number " + std::to_string(n));
-      if (terminado) {
-        EXPECT_EQ(ahora, nuevo) << llamada;
-      }
-    }
-    EXPECT_TRUE(terminado) << llamada << " was still being made after " << kMaximo << " calls";
-    std::printf("%s: killed before each of its %d calls\n", llamada, muertes);
-  }
   EXPECT_GT(viejos, 0);
   EXPECT_GT(nuevos, 0);
 }

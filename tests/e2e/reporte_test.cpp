@@ -13,7 +13,7 @@
 
 namespace {
 
-using e2e::Estudiante;
+using harness::Estudiante;
 using harness::Position;
 using harness::Terminal;
 
@@ -129,8 +129,8 @@ TEST_F(Reporte, ShowsEveryStudentOnceInFileOrderAPageAtATime) {
   };
   for (const Listado& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::vector<Estudiante> todos = e2e::numerados(1, c.alumnos);
-    dir.write("ALUMNO.txt", e2e::registros(todos) + c.fragmento);
+    const std::vector<Estudiante> todos = harness::numerados(1, c.alumnos);
+    dir.write("ALUMNO.txt", harness::registros(todos) + c.fragmento);
     Terminal t(dir.path());
     t.type("4\r");
     std::size_t visto = 0;
@@ -149,8 +149,8 @@ TEST_F(Reporte, ShowsEveryStudentOnceInFileOrderAPageAtATime) {
 }
 
 TEST_F(Reporte, APageHoldsWhatFitsAboveTheLastRowOfATallerTerminal) {
-  const std::vector<Estudiante> todos = e2e::numerados(1, 20);
-  dir.write("ALUMNO.txt", e2e::registros(todos));
+  const std::vector<Estudiante> todos = harness::numerados(1, 20);
+  dir.write("ALUMNO.txt", harness::registros(todos));
   Terminal t(dir.path(), {.rows = 30});
   t.type("4\r");
   expectPagina(t, {todos.begin(), todos.begin() + 17});
@@ -161,7 +161,7 @@ TEST_F(Reporte, APageHoldsWhatFitsAboveTheLastRowOfATallerTerminal) {
 }
 
 TEST_F(Reporte, OneStudentSitsUnderTheHeadingAtItsColumns) {
-  dir.write("ALUMNO.txt", e2e::registro({"12345678A", "Perez", "Juan", 20}));
+  dir.write("ALUMNO.txt", harness::registro({"12345678A", "Perez", "Juan", 20}));
   Terminal t(dir.path());
   t.type("4\r");
   SCOPED_TRACE(t.dump());
@@ -179,12 +179,12 @@ TEST_F(Reporte, OneStudentSitsUnderTheHeadingAtItsColumns) {
 }
 
 TEST_F(Reporte, ControlBytesInANameAreShownAndNeverObeyed) {
-  dir.write("ALUMNO.txt", e2e::registros({{"12345678A", "\x1b[2J", "\x1b[H", 7},
-                                          {"22222222B", "Lo\npez", "Ana\x07\x08\x08", 8},
-                                          {"33333333C", "Ruiz\r",
-                                           "\x7f\x01"
-                                           "Eva",
-                                           9}}));
+  dir.write("ALUMNO.txt", harness::registros({{"12345678A", "\x1b[2J", "\x1b[H", 7},
+                                              {"22222222B", "Lo\npez", "Ana\x07\x08\x08", 8},
+                                              {"33333333C", "Ruiz\r",
+                                               "\x7f\x01"
+                                               "Eva",
+                                               9}}));
   Terminal t(dir.path());
   t.type("4\r");
   SCOPED_TRACE(t.dump());
@@ -221,19 +221,19 @@ struct ErrorDeLectura {
 // Counting the reads of ALUMNO.txt alone: the first delivers the whole small
 // file, the second would find its end.
 TEST_F(Reporte, AReadErrorIsReportedAndNeverPassesForTheEndOfTheList) {
-  const std::optional<std::string> strace = e2e::straceUtilizable();
+  const std::optional<std::string> strace = harness::straceUtilizable();
   if (!strace) GTEST_SKIP() << "strace is missing or cannot trace here";
   const ErrorDeLectura cases[] = {
       {"at the first read", "1"},
       {"after three students were shown", "2"},
   };
-  dir.write("ALUMNO.txt", e2e::registros(e2e::numerados(1, 3)));
+  dir.write("ALUMNO.txt", harness::registros(harness::numerados(1, 3)));
   for (const ErrorDeLectura& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string regla = std::string("inject=pread64:error=EIO:when=") + c.lecturaQueFalla;
     // The input ends at the notice's key, which ends the program there.
     const harness::Script s = harness::runScript(
-        dir.path(), "4\n", e2e::bajoStrace(*strace, {"-P", "ALUMNO.txt", "-e", regla}));
+        dir.path(), "4\n", harness::bajoStrace(*strace, {"-P", "ALUMNO.txt", "-e", regla}));
     EXPECT_EQ(s.status, 0);
     harness::Screen pantalla(80, 25);
     pantalla.feed(s.output);

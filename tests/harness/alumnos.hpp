@@ -13,7 +13,7 @@
 
 #include "store/registros.hpp"
 
-namespace e2e {
+namespace harness {
 
 struct Estudiante {
   std::string codigo;
@@ -68,4 +68,4 @@ inline std::vector<Estudiante> numerados(int desde, int cuantos) {
   return estudiantes;
 }
 
-}  // namespace e2e
+}  // namespace harness

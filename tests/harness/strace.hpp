@@ -13,7 +13,7 @@
 #include "files.hpp"
 #include "terminal.hpp"
 
-namespace e2e {
+namespace harness {
 
 inline std::optional<std::string> buscarEnPath(std::string_view programa) {
   const char* path = std::getenv("PATH");
@@ -44,11 +44,13 @@ inline std::optional<std::string> straceUtilizable() {
 }
 
 // Options that run the program under strace with `reglas` (such as
-// "-e", "inject=..."), strace's own report thrown away.
-inline harness::Options bajoStrace(const std::string& strace, std::vector<std::string> reglas) {
+// "-e", "inject=..."), strace's own report written to `registro` (thrown away
+// by default).
+inline harness::Options bajoStrace(const std::string& strace, std::vector<std::string> reglas,
+                                   const std::string& registro = "/dev/null") {
   harness::Options opciones;
   opciones.program = strace;
-  opciones.args = {"-f", "-qq", "-o", "/dev/null"};
+  opciones.args = {"-f", "-qq", "-o", registro};
   opciones.args.insert(opciones.args.end(), reglas.begin(), reglas.end());
   opciones.args.push_back(ALUMNOS_BINARY);
   // LeakSanitizer cannot work under a tracer and would fail every run at its
@@ -59,4 +61,4 @@ inline harness::Options bajoStrace(const std::string& strace, std::vector<std::s
   return opciones;
 }
 
-}  // namespace e2e
+}  // namespace harness
