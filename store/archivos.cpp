@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
 
 namespace store {
 namespace detalle {
@@ -37,16 +40,19 @@ Resultado falla(Falla tipo, int numeroError) {
   return Resultado{tipo, numeroError};
 }
 
-// Makes the latest change to the current directory's names durable. File
-// systems that cannot sync a directory say EINVAL; there is nothing more to do
-// on them.
-Resultado sincronizarDirectorioActual() {
-  Descriptor directorio(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+// Makes the latest change to a directory's names durable. File systems that
+// cannot sync a directory say EINVAL; there is nothing more to do on them.
+Resultado sincronizarDirectorio(const char* nombre) {
+  Descriptor directorio(::open(nombre, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!directorio.abierto()) return falla(Falla::sincronizarDirectorio, errno);
   if (::fsync(directorio.numero()) != 0 && errno != EINVAL) {
     return falla(Falla::sincronizarDirectorio, errno);
   }
   return {};
+}
+
+Resultado sincronizarDirectorioActual() {
+  return sincronizarDirectorio(".");
 }
 
 // Writes all of `bytes` at `desplazamiento`, continuing partial writes.
@@ -239,6 +245,23 @@ Busqueda buscar(const Archivo<R>& archivo, std::string_view codigo) {
   return Busqueda{false, lector.estado()};
 }
 
+// The file a name stands for: the name itself, or where a symbolic link in
+// its place leads. A student file kept elsewhere through a link is replaced
+// there, and the link stays; on another file system the rename then fails
+// and nothing changes.
+std::string archivoReal(const char* nombre) {
+  struct stat datos {};
+  if (::lstat(nombre, &datos) != 0 || !S_ISLNK(datos.st_mode)) return nombre;
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(nombre, nullptr), &std::free);
+  return real ? std::string(real.get()) : std::string(nombre);
+}
+
+std::string directorioDe(const std::string& archivo) {
+  const std::size_t barra = archivo.rfind('/');
+  if (barra == std::string::npos) return ".";
+  return barra == 0 ? "/" : archivo.substr(0, barra);
+}
+
 // TEMPORAL.txt while it is being filled: removed unless handed over.
 class Temporal {
  public:
@@ -355,9 +378,10 @@ Resultado eliminarAlumnos(std::string_view codigo) {
   if (Resultado r = temporal.terminar(); !r) return r;
   origen.cerrar();
 
-  if (::rename(kArchivoTemporal, kArchivoAlumnos) != 0) return Resultado{Falla::renombrar, errno};
+  const std::string destino = archivoReal(kArchivoAlumnos);
+  if (::rename(kArchivoTemporal, destino.c_str()) != 0) return Resultado{Falla::renombrar, errno};
   temporal.entregado();
-  return detalle::sincronizarDirectorioActual();
+  return detalle::sincronizarDirectorio(directorioDe(destino).c_str());
 }
 
 Resultado recuperarAlumnos(bool& recuperado) {
@@ -368,7 +392,9 @@ Resultado recuperarAlumnos(bool& recuperado) {
   detalle::Descriptor temporal(
       ::open(kArchivoTemporal, O_RDONLY | O_NOFOLLOW | detalle::kBanderasComunes));
   if (!temporal.abierto()) return {};
-  if (::fstat(temporal.numero(), &datos) != 0 || !S_ISREG(datos.st_mode) ||
+  // A scratch file with another name too (a hard link) belongs to that name
+  // as well: putting it in ALUMNO.txt's place would join the two for good.
+  if (::fstat(temporal.numero(), &datos) != 0 || !S_ISREG(datos.st_mode) || datos.st_nlink != 1 ||
       datos.st_size % static_cast<off_t>(Formato<Alumno>::tamano) != 0) {
     return {};
   }

@@ -236,8 +236,8 @@ const Rareza kRarezas[] = {
      {"12345678A", "87654321B"},
      {kNoSeAbreAlumnos},
      nullptr},
-    // The kept students become ALUMNO.txt in the link's place; the file the
-    // link led to keeps every student it had.
+    // The file the link leads to is the one replaced; the link stays, so
+    // later students still reach it.
     {"StudentFileIsALinkToAFileElsewhereWhenDeleting",
      [](const Lugar& l) {
        l.fuera.write("alumnos.dat", kJuan + kAna);
@@ -246,8 +246,8 @@ const Rareza kRarezas[] = {
      kBorrado,
      {fallos::kEliminado},
      {fallos::kNoSeElimino},
-     [](Arbol& aqui, Arbol&) {
-       aqui["ALUMNO.txt"] = {'f', kAna};
+     [](Arbol&, Arbol& alla) {
+       alla["alumnos.dat"] = {'f', kAna};
      }},
     {"CourseFileIsALinkToAFileElsewhere",
      [](const Lugar& l) {
@@ -469,19 +469,16 @@ const Rareza kRarezas[] = {
      {fallos::kNoExiste},
      {kRecuperado},
      nullptr},
+    // Put in place, it would stay one file with the other name for good.
     {"NoStudentFileAndTheScratchFileIsAHardLinkToStudents",
      [](const Lugar& l) {
        l.dir.write("respaldo.dat", kJuan + kAna);
        l.enlaceDuro("TEMPORAL.txt", "respaldo.dat");
      },
-     // The banner's key, then the listing.
-     "k" + kListado,
-     {kRecuperado, "12345678A", "87654321B"},
+     kListado,
      {fallos::kNoExiste},
-     [](Arbol& aqui, Arbol&) {
-       aqui.erase("TEMPORAL.txt");
-       aqui["ALUMNO.txt"] = {'f', kJuan + kAna};
-     }},
+     {kRecuperado},
+     nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, OddDirectory, ::testing::ValuesIn(kRarezas),

@@ -338,6 +338,8 @@ const Operacion kOperaciones[] = {
          {"fsync", "TEMPORAL.txt", D::kNoSeGraba},
          {"close", "TEMPORAL.txt", D::kNoSeGraba},
          {"close", "ALUMNO.txt", D::kSigue},
+         // Is ALUMNO.txt a link? Not knowing, the name itself is replaced.
+         {"newfstatat", "ALUMNO.txt", D::kSigue},
          {"rename", "TEMPORAL.txt", D::kNoSeGraba},
          {"openat", ".", D::kSigue},
          {"fsync", ".", D::kSigue},

@@ -603,6 +603,7 @@ TEST_F(Archivos, AStudentFileLeftOnlyInTheScratchFileIsPutBackAndNothingElseIsTo
       {"scratch file holding an invalid student", false, "invalido", false},
       {"scratch file that is a directory", false, "carpeta", false},
       {"scratch file that is a link", false, "enlace", false},
+      {"scratch file with a second name", false, "duro", false},
       {"no scratch file", false, nullptr, false},
   };
   for (const EstadoInicial& caso : casos) {
@@ -619,6 +620,9 @@ TEST_F(Archivos, AStudentFileLeftOnlyInTheScratchFileIsPutBackAndNothingElseIsTo
       } else if (tipo == "enlace") {
         escribirArchivo("otro.txt", dosAlumnos());
         fs::create_symlink("otro.txt", store::kArchivoTemporal);
+      } else if (tipo == "duro") {
+        escribirArchivo("otro.txt", dosAlumnos());
+        fs::create_hard_link("otro.txt", store::kArchivoTemporal);
       } else {
         if (tipo == "dos") temporal = dosAlumnos();
         if (tipo == "fragmento") temporal = dosAlumnos(3);
@@ -693,4 +697,30 @@ TEST_F(Archivos, RewriteOfAFileLargerThanTheBufferRemovesEveryTwinAndKeepsTheRes
   escribirArchivo("ALUMNO.txt", antes);
   ASSERT_TRUE(store::eliminarAlumnos("55555555E"));
   EXPECT_EQ(leerArchivo("ALUMNO.txt"), esperado);
+}
+
+TEST_F(Archivos, AStudentFileLinkedToAnotherFileSystemIsLeftAloneByADeletion) {
+  // The scratch file lives beside the link; the file the link leads to is on
+  // another file system, where TEMPORAL.txt cannot be renamed.
+  std::string plantilla = "/dev/shm/alumnos-store-XXXXXX";
+  if (::mkdtemp(plantilla.data()) == nullptr) GTEST_SKIP() << "no /dev/shm here";
+  const fs::path lejos = fs::path(plantilla) / "alumnos.dat";
+  struct stat aqui {};
+  struct stat alla {};
+  ASSERT_EQ(::stat(".", &aqui), 0);
+  ASSERT_EQ(::stat(plantilla.c_str(), &alla), 0);
+  if (aqui.st_dev == alla.st_dev) {
+    fs::remove_all(plantilla);
+    GTEST_SKIP() << "/dev/shm is on the same file system as " << fs::current_path();
+  }
+  escribirArchivo(lejos.c_str(), dosAlumnos());
+  fs::create_symlink(lejos, store::kArchivoAlumnos);
+
+  const store::Resultado resultado = store::eliminarAlumnos("12345678A");
+  EXPECT_EQ(resultado.falla, Falla::renombrar);
+  EXPECT_EQ(resultado.numeroError, EXDEV);
+  EXPECT_EQ(leerArchivo(lejos.c_str()), dosAlumnos());
+  EXPECT_TRUE(fs::is_symlink(store::kArchivoAlumnos));
+  EXPECT_FALSE(existe(store::kArchivoTemporal));
+  fs::remove_all(plantilla);
 }
