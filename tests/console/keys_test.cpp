@@ -176,7 +176,7 @@ void expectSameResult(const KeyResult& actual, std::string_view expected, const 
   }
 }
 
-TEST(KeyTable, HasTheDescribedRowsEachKeyOnce) {
+TEST(KeyTable, HasEveryRowEachKeyOnce) {
   ASSERT_EQ(std::size(kExpectedRows), 89u);
   ASSERT_EQ(keyTable.size(), 89u);
   for (const ExpectedRow& expected : kExpectedRows) {
@@ -273,7 +273,7 @@ const CodesCase kCodesCases[] = {
 
 class KeyCodesTest : public testing::TestWithParam<CodesCase> {};
 
-TEST_P(KeyCodesTest, GivesTheDescribedCodes) {
+TEST_P(KeyCodesTest, GivesTheTablesCodes) {
   EXPECT_EQ(keyCodes(GetParam().press), GetParam().codes);
 }
 
