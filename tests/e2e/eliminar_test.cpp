@@ -364,20 +364,6 @@ TEST_F(Eliminar, ADirectoryThatCannotBeFlushedStillMeansTheStudentWasDeleted) {
 // which works wherever signals do; tests/faults kills the program at each of
 // its system calls in turn where strace may trace.
 
-// Many students at once: one record whose code is renumbered.
-std::string muchosAlumnos(int cuantos) {
-  std::string plantilla = harness::registro({"00000000A", "Perez", "Juan", 20});
-  std::string bytes;
-  bytes.reserve(plantilla.size() * static_cast<std::size_t>(cuantos));
-  char codigo[16];
-  for (int i = 1; i <= cuantos; ++i) {
-    std::snprintf(codigo, sizeof codigo, "%08dA", i);
-    plantilla.replace(0, 9, codigo);
-    bytes += plantilla;
-  }
-  return bytes;
-}
-
 // A whole file in one read: these are megabytes, read after every kill.
 // Nothing when there is no such file.
 std::optional<std::string> leerArchivo(const std::string& nombre) {
@@ -410,7 +396,7 @@ class EliminarInterrumpido : public ::testing::Test {
 
 TEST_F(EliminarInterrumpido, KilledAtAnyMomentTheFileIsWhollyOldOrWhollyNew) {
   constexpr int kAlumnos = 200'000;
-  const std::string viejo = muchosAlumnos(kAlumnos);
+  const std::string viejo = harness::muchosAlumnos(kAlumnos);
   // The first student goes, so the search is instant and the rewrite is all
   // there is to interrupt.
   const std::string nuevo = viejo.substr(59);

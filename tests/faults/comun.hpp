@@ -91,20 +91,6 @@ inline std::string sinCodigo(std::string_view alumnos, std::string_view codigo) 
   return quedan;
 }
 
-// `cuantos` students numbered from 1, written quickly: one record renumbered.
-inline std::string muchosAlumnos(int cuantos) {
-  std::string plantilla = harness::registro({"00000000A", "Perez", "Juan", 20});
-  std::string bytes;
-  bytes.reserve(plantilla.size() * static_cast<std::size_t>(cuantos));
-  char codigo[16];
-  for (int i = 1; i <= cuantos; ++i) {
-    std::snprintf(codigo, sizeof codigo, "%08dA", i);
-    plantilla.replace(0, 9, codigo);
-    bytes += plantilla;
-  }
-  return bytes;
-}
-
 // Empties the directory, whatever is in it.
 inline void vaciar(const harness::ScratchDir& dir) {
   for (const auto& entrada : std::filesystem::directory_iterator(dir.path()))

@@ -452,7 +452,7 @@ TEST(FailingDiskOnce, AFailedEarlyHandOffOfALongDeletionChangesNothing) {
   std::string motivo;
   const std::optional<std::string> strace = fallos::straceOSaltar(motivo);
   if (!strace) GTEST_SKIP() << motivo;
-  const std::string viejo = fallos::muchosAlumnos(75'000);
+  const std::string viejo = harness::muchosAlumnos(75'000);
   for (const char* error : kErrores) {
     SCOPED_TRACE(error);
     harness::ScratchDir dir;

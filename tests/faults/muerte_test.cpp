@@ -89,7 +89,7 @@ const Borrado kBorrados[] = {
     // 4.4 MB: read and written a piece at a time, handed to the disk early
     // (sync_file_range), the two students that go in different pieces.
     {"TwinsFarApartIn75000StudentsKilledAnywhereInTheReplacement",
-     [] { return conGemelo(fallos::muchosAlumnos(75'000), 70'000, "00000002A"); }, "00000002A",
+     [] { return conGemelo(harness::muchosAlumnos(75'000), 70'000, "00000002A"); }, "00000002A",
      "00000005A", false, &delReemplazo},
 };
 

@@ -251,7 +251,7 @@ const Borrado kBorrados[] = {
      "87654321B"},
     {"TwinsFarApartIn75000Students",
      [] {
-       std::string alumnos = fallos::muchosAlumnos(75'000);
+       std::string alumnos = harness::muchosAlumnos(75'000);
        alumnos.replace(69'999u * 59, 9, "00000002A");
        return alumnos;
      },

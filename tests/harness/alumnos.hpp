@@ -68,4 +68,18 @@ inline std::vector<Estudiante> numerados(int desde, int cuantos) {
   return estudiantes;
 }
 
+// `cuantos` students numbered from 1, written quickly: one record renumbered.
+inline std::string muchosAlumnos(int cuantos) {
+  std::string plantilla = registro({"00000000A", "Perez", "Juan", 20});
+  std::string bytes;
+  bytes.reserve(plantilla.size() * static_cast<std::size_t>(cuantos));
+  char codigo[16];
+  for (int i = 1; i <= cuantos; ++i) {
+    std::snprintf(codigo, sizeof codigo, "%08dA", i);
+    plantilla.replace(0, 9, codigo);
+    bytes += plantilla;
+  }
+  return bytes;
+}
+
 }  // namespace harness
