@@ -11,13 +11,6 @@ using namespace console;
 
 namespace {
 
-bool esDigito(char c) {
-  return c >= '0' && c <= '9';
-}
-bool esLetra(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 bool aceptado(char c, ModoDato modo) {
   switch (modo) {
     case kSoloDigitos:

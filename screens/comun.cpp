@@ -13,10 +13,6 @@ bool encaja(int tecla, char clase) {
   return clase == 'd' ? esDigito(tecla) : esLetra(tecla);
 }
 
-int mayuscula(int tecla) {
-  return tecla >= 'a' && tecla <= 'z' ? tecla - 'a' + 'A' : tecla;
-}
-
 void avisar(const std::string& mensaje) {
   moveCursor(10, 20);
   printText(mensaje.c_str());
@@ -49,6 +45,10 @@ char preguntarSiNo(int column, int row, const char* pregunta) {
     printChar(static_cast<char>(tecla));
     if (tecla == 'S' || tecla == 'N') return static_cast<char>(tecla);
   }
+}
+
+int mayuscula(int tecla) {
+  return tecla >= 'a' && tecla <= 'z' ? tecla - 'a' + 'A' : tecla;
 }
 
 void avisarQueNoSeAbre(const char* archivo) {

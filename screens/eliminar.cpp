@@ -15,10 +15,6 @@ using namespace console;
 
 namespace {
 
-int mayuscula(int tecla) {
-  return tecla >= 'a' && tecla <= 'z' ? tecla - 'a' + 'A' : tecla;
-}
-
 // Rewrites ALUMNO.txt without the students whose code is claveEliminar, then
 // waits for a key. True when the file now holds only the others.
 bool reescribirAlumnos() {
