@@ -81,7 +81,7 @@ struct Layer {
   bool inputIsTerminal = false;
   bool echoesLines = false;  // the terminal shows what is typed at readLine
   bool echoControl = true;   // ...and shows control characters as ^X
-  termios lineMode{};       // input mode found at start-up
+  termios lineMode{};        // input mode found at start-up
   InputBuffer input;
   bool inputEnded = false;  // end of input met: every later read finds it ended
   KeyDecoder decoder{0x7F, true};
@@ -761,11 +761,63 @@ int readKeyEcho() {
   return code;
 }
 
-bool readLine(char* buffer, std::size_t capacity) {
-  if (layer.inputEnded) return false;
+namespace {
+
+// A line's text as it is read: kept up to the buffer's capacity, counted
+// whole. In a UTF-8 locale each character becomes its single-byte code, as
+// keys do and as texts are shown, so that nothing stores part of one.
+class LineText {
+ public:
+  LineText(char* buffer, std::size_t capacity) : buffer_(buffer), capacity_(capacity) {}
+
+  void take(unsigned char byte) {
+    if (layer.charset != Charset::Utf8 || (byte < 0x80 && !utf8_.pending())) return put(byte);
+    if (utf8_.pending()) {
+      switch (utf8_.next(byte)) {
+        case Utf8Decoder::Step::more:
+          return;
+        case Utf8Decoder::Step::done:
+          return put(static_cast<unsigned char>(utf8_.character()));
+        case Utf8Decoder::Step::broken:
+          put(Utf8Decoder::kUnknown);
+          break;  // and the byte afresh
+      }
+    }
+    if (byte < 0x80) {
+      put(byte);
+    } else if (!utf8_.begin(byte)) {
+      put(Utf8Decoder::kUnknown);
+    }
+  }
+  // Ends the text: a character cut short is '?'; then the terminating zero.
+  void finish() {
+    if (utf8_.pending()) {
+      utf8_ = {};
+      put(Utf8Decoder::kUnknown);
+    }
+    if (capacity_ > 0) buffer_[std::min(length_, capacity_ - 1)] = '\0';
+  }
+  std::size_t length() const { return length_; }
+
+ private:
+  void put(unsigned char c) {
+    if (length_ + 1 < capacity_) buffer_[length_] = static_cast<char>(c);
+    ++length_;
+  }
+
+  char* buffer_;
+  std::size_t capacity_;
+  std::size_t length_ = 0;  // the whole line's, also past the capacity
+  Utf8Decoder utf8_;
+};
+
+}  // namespace
+
+std::optional<std::size_t> readLine(char* buffer, std::size_t capacity) {
+  if (layer.inputEnded) return std::nullopt;
   showCursor();
   EchoTracker echo;
-  std::size_t length = 0;
+  LineText text(buffer, capacity);
   bool any = false;
   bool lineRead = false;
   for (;;) {
@@ -776,7 +828,7 @@ bool readLine(char* buffer, std::size_t capacity) {
       // A last line without its line feed still counts; after a read error
       // what was read is kept, but no line is reported.
       lineRead = any && got == ByteRead::End;
-      if (got == ByteRead::Error && any && capacity > 0) buffer[length] = '\0';
+      if (got == ByteRead::Error && any) text.finish();
       break;
     }
     if (layer.echoesLines) echo.echo(byte);
@@ -791,11 +843,12 @@ bool readLine(char* buffer, std::size_t capacity) {
     }
     any = true;
     if (byte == '\r') continue;
-    if (length + 1 < capacity) buffer[length++] = static_cast<char>(byte);
+    text.take(byte);
   }
   if (layer.echoesLines) echo.done();
-  if (lineRead && capacity > 0) buffer[length] = '\0';
-  return lineRead;
+  if (!lineRead) return std::nullopt;
+  text.finish();
+  return text.length();
 }
 
 // ---------------------------------------------------------------------------

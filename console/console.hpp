@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace console {
 
@@ -60,9 +61,13 @@ void printNumber(std::int32_t value);
 // whose second code the next call returns, or -1 when no key can be read.
 int readKey();
 int readKeyEcho();
-// One line into buffer (cut to capacity - 1 bytes, always zero-terminated);
-// false at the end of input, buffer unchanged.
-bool readLine(char* buffer, std::size_t capacity);
+// One line into buffer, as single-byte text (a UTF-8 locale's characters
+// become their Latin-1 codes, '?' outside Latin-1), always zero-terminated:
+// at most capacity - 1 bytes are kept and the rest of a longer line is read
+// and dropped. Returns the whole line's length, which is more than
+// capacity - 1 when the line was cut; nothing at the end of input, the
+// buffer then unchanged. A NUL typed in the line is kept like any byte.
+std::optional<std::size_t> readLine(char* buffer, std::size_t capacity);
 
 // Runs a command of the command interpreter; only "cls" is known here.
 // Returns its exit status, or -1 when it cannot be run.

@@ -343,7 +343,7 @@ constexpr Utf8Lead kUtf8Leads[] = {
 };
 // clang-format on
 
-constexpr int kUnknownCharacter = '?';
+constexpr int kUnknownCharacter = Utf8Decoder::kUnknown;
 // Parameters saturate here, above every number a key uses (code points included).
 constexpr std::uint32_t kParamLimit = 0x110000;
 
@@ -392,6 +392,33 @@ KeyPress withModifiers(KeyPress press, unsigned modifiers) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// UTF-8 characters.
+
+bool Utf8Decoder::begin(unsigned char lead) {
+  for (const Utf8Lead& l : kUtf8Leads) {
+    if (lead < l.first || lead > l.last) continue;
+    codePoint_ = lead & (0x3Fu >> l.continuations);
+    left_ = l.continuations;
+    low_ = l.low;
+    high_ = l.high;
+    return true;
+  }
+  left_ = 0;
+  return false;
+}
+
+Utf8Decoder::Step Utf8Decoder::next(unsigned char byte) {
+  if (byte < low_ || byte > high_) {
+    left_ = 0;
+    return Step::broken;
+  }
+  codePoint_ = (codePoint_ << 6) | (byte & 0x3Fu);
+  low_ = 0x80;
+  high_ = 0xBF;
+  return --left_ > 0 ? Step::more : Step::done;
+}
+
+// ---------------------------------------------------------------------------
 // The decoder.
 
 // Any erase character but 0x08 (one that is disabled, or unusual) counts as
@@ -437,6 +464,7 @@ void KeyDecoder::expire() {
       break;
     case State::Utf8:
       push(unknownCharacter(alt_));
+      utf8Character_ = {};
       break;
   }
   state_ = State::Ground;
@@ -481,17 +509,12 @@ void KeyDecoder::ground(unsigned char byte, unsigned alt) {
     return;
   }
   if (byte >= 0x80 && utf8_) {
-    for (const Utf8Lead& lead : kUtf8Leads) {
-      if (byte < lead.first || byte > lead.last) continue;
+    if (utf8Character_.begin(byte)) {
       state_ = State::Utf8;
       alt_ = alt;
-      codePoint_ = byte & (0x3Fu >> lead.continuations);
-      utf8Left_ = lead.continuations;
-      nextLow_ = lead.low;
-      nextHigh_ = lead.high;
-      return;
+    } else {
+      push(unknownCharacter(alt));
     }
-    push(unknownCharacter(alt));  // a stray continuation byte, or never a lead byte
     return;
   }
   push(withModifiers(pressForByte(byte), alt));
@@ -638,21 +661,20 @@ void KeyDecoder::finishSs3(unsigned char final) {
 }
 
 void KeyDecoder::utf8(unsigned char byte) {
-  if (byte < nextLow_ || byte > nextHigh_) {
-    // Ill-formed: one '?' for what came so far, and the byte afresh.
-    push(unknownCharacter(alt_));
-    state_ = State::Ground;
-    ground(byte, 0);
-    return;
+  switch (utf8Character_.next(byte)) {
+    case Utf8Decoder::Step::more:
+      return;
+    case Utf8Decoder::Step::done:
+      state_ = State::Ground;
+      push({Key::None, alt_, utf8Character_.character()});
+      return;
+    case Utf8Decoder::Step::broken:
+      // Ill-formed: one '?' for what came so far, and the byte afresh.
+      push(unknownCharacter(alt_));
+      state_ = State::Ground;
+      ground(byte, 0);
+      return;
   }
-  codePoint_ = (codePoint_ << 6) | (byte & 0x3Fu);
-  nextLow_ = 0x80;
-  nextHigh_ = 0xBF;
-  if (--utf8Left_ > 0) return;
-  state_ = State::Ground;
-  // Code points up to 255 are the Latin-1 characters of the same number.
-  const int character = codePoint_ <= 0xFF ? static_cast<int>(codePoint_) : kUnknownCharacter;
-  push({Key::None, alt_, character});
 }
 
 // `ESC [` or `ESC O` with nothing after it was Alt+[ or Alt+O.

@@ -143,6 +143,35 @@ struct KeyCodes {
 };
 std::optional<KeyCodes> keyCodes(const KeyPress& press);
 
+// UTF-8 to the program's single-byte text, one byte at a time: a character
+// up to U+00FF is the Latin-1 code of the same number; any other character,
+// and every ill-formed sequence, is '?'. Pure and bounded.
+class Utf8Decoder {
+ public:
+  enum class Step : std::uint8_t {
+    more,    // the character goes on
+    done,    // the character is whole: character() gives its code
+    broken,  // the byte does not belong: the character so far is '?', and
+             // the byte is to be taken afresh
+  };
+  static constexpr int kUnknown = '?';
+
+  // A byte from 0x80 on, between characters: true when it begins a
+  // character of several bytes, which is then pending; false when it is a
+  // stray continuation byte or never a lead byte ('?').
+  bool begin(unsigned char lead);
+  // The next byte of the pending character.
+  Step next(unsigned char byte);
+  bool pending() const { return left_ > 0; }
+  // The code of the character just completed.
+  int character() const { return codePoint_ <= 0xFF ? static_cast<int>(codePoint_) : kUnknown; }
+
+ private:
+  std::uint32_t codePoint_ = 0;
+  std::uint8_t left_ = 0;             // continuation bytes still to come
+  unsigned char low_ = 0, high_ = 0;  // allowed range of the next one
+};
+
 // Turns terminal input bytes into key presses. Feed it every byte in order;
 // when waiting() is true and no byte arrives within timeoutMs(), call expire().
 // Pure and bounded: no I/O, no clock, no heap; any byte string is safe.
@@ -211,10 +240,7 @@ class KeyDecoder {
   bool subParam_ = false;                           // after ':' until the next ';': digits ignored
   bool malformed_ = false;  // private marker, intermediates, too many parameters: no key
 
-  // The UTF-8 character in progress.
-  std::uint32_t codePoint_ = 0;
-  std::uint8_t utf8Left_ = 0;                 // continuation bytes still to come
-  unsigned char nextLow_ = 0, nextHigh_ = 0;  // allowed range of the next one
+  Utf8Decoder utf8Character_;  // the UTF-8 character in progress
 
   std::array<KeyPress, kQueueCapacity> ready_{};  // ring of presses not yet taken
   std::size_t readyHead_ = 0;                     // the oldest

@@ -380,13 +380,67 @@ TEST_F(Layer, AfterALineTheCursorIsWhereTheTerminalsEchoLeftIt) {
   }
 }
 
-TEST_F(Layer, LinesAreCutToTheBufferAndTheRestIsDropped) {
+TEST_F(Layer, LinesAreCutToTheBufferAndTheRestIsDroppedButCounted) {
   inputFrom("abcdefghijkl\nxy\r\n");
   char line[8];
-  ASSERT_TRUE(readLine(line, sizeof line));
+  EXPECT_EQ(readLine(line, sizeof line), std::optional<std::size_t>(12));
   EXPECT_STREQ(line, "abcdefg");
-  ASSERT_TRUE(readLine(line, sizeof line));
+  EXPECT_EQ(readLine(line, sizeof line), std::optional<std::size_t>(2));
   EXPECT_STREQ(line, "xy");
+}
+
+struct Conversion {
+  const char* name;
+  const char* locale;  // LC_ALL
+  std::string typed;   // one line
+  std::string kept;
+};
+
+// Lines are single-byte text like everything the program stores and shows.
+TEST_F(Layer, ALineIsKeptAsSingleByteTextOfItsLocale) {
+  const Conversion cases[] = {
+      {"ASCII", "C.UTF-8", "Perez 12\n", "Perez 12"},
+      {"Latin-1 letters", "en_US.UTF-8", "MU\xC3\x91OZ \xC3\xA1\xC3\xBF\xC2\xA0\n",
+       "MU\xD1OZ \xE1\xFF\xA0"},
+      {"five N-tildes, each one byte", "C.UTF-8", "\xC3\x91\xC3\x91\xC3\x91\xC3\x91\xC3\x91\n",
+       "\xD1\xD1\xD1\xD1\xD1"},
+      {"characters outside Latin-1", "C.UTF-8", "5\xE2\x82\xAC \xF0\x9F\x98\x80\xC4\x80\n",
+       "5? ??"},
+      {"a stray continuation byte", "C.UTF-8",
+       "a\x91"
+       "b\n",
+       "a?b"},
+      {"a Latin-1 byte is not UTF-8", "C.UTF-8",
+       "\xD1"
+       "A\n",
+       "?A"},
+      {"an overlong form and a surrogate", "C.UTF-8", "\xC0\xAF\xED\xA0\x80\n", "?????"},
+      {"a character cut short by the line's end", "C.UTF-8", "ab\xC3\n", "ab?"},
+      {"a carriage return inside a character is dropped", "C.UTF-8", "\xC3\r\x91\n", "\xD1"},
+      {"a NUL is a character", "C.UTF-8", std::string("1\0x\n", 4), std::string("1\0x", 3)},
+      {"C locale: bytes as they are", "C", "MU\xC3\x91OZ\xFF\n", "MU\xC3\x91OZ\xFF"},
+      {"Latin-1 locale: bytes as they are", "es_ES.ISO-8859-1", "\xD1\xC3\x91\n", "\xD1\xC3\x91"},
+  };
+  for (const Conversion& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::setenv("LC_ALL", c.locale, 1);
+    inputFrom(c.typed);
+    char line[64];
+    EXPECT_EQ(readLine(line, sizeof line), std::optional<std::size_t>(c.kept.size()));
+    EXPECT_EQ(std::string(line, c.kept.size() + 1), c.kept + '\0');
+  }
+  ::unsetenv("LC_ALL");
+}
+
+// Nine bytes and the zero: five two-byte characters would have been cut in
+// the middle of the fifth.
+TEST_F(Layer, ACutLineEndsOnAWholeCharacter) {
+  ::setenv("LC_ALL", "C.UTF-8", 1);
+  inputFrom("\xC3\x91\xC3\x91\xC3\x91\xC3\x91\xC3\x91\xC3\x91\xC3\x91\xC3\x91\xC3\x91\xC3\x91\n");
+  ::unsetenv("LC_ALL");
+  char line[10];
+  EXPECT_EQ(readLine(line, sizeof line), std::optional<std::size_t>(10));
+  EXPECT_EQ(std::string(line), std::string(9, '\xD1'));
 }
 
 TEST_F(Layer, AtTheEndOfInputNoLineIsReadAndTheBufferIsLeftAlone) {
