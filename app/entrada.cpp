@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "console/console.hpp"
 
@@ -29,7 +30,7 @@ void avisarMaximoDeErrores() {
   consoleWrite("Nota: numero maximo de errores por ingreso de datos = 3");
   moveCursor(20, 12);
   printText("Paso el numero maximo de errores.....Vuelva otro dia");
-  leerTeclaEco();
+  esperarTeclaEco();
   terminarPrograma();
 }
 
@@ -45,10 +46,14 @@ void preguntar(int column, int row, const char* prompt, ModoDato modo) {
 
 void leerDato(ModoDato modo) {
   EstadoPrograma& e = estado();
-  leerLinea(e.lineaEntrada, sizeof e.lineaEntrada);
+  const Linea linea = leerLinea(e.lineaEntrada, sizeof e.lineaEntrada);
+  if (linea.cortada) {
+    e.datoValido = false;
+    return;
+  }
   e.datoValido = true;
-  for (const char* c = e.lineaEntrada; *c != '\0'; ++c) {
-    if (!aceptado(*c, modo)) e.datoValido = false;
+  for (char c : linea.texto) {
+    if (!aceptado(c, modo)) e.datoValido = false;
   }
   if (!e.datoValido) ++e.errores;
   if (e.errores == 4) avisarMaximoDeErrores();
@@ -90,15 +95,58 @@ int leerTecla() {
   return codigo;
 }
 
-int leerTeclaEco() {
-  // readKeyEcho, but the end of input ends the program before anything is drawn.
-  int codigo = leerTecla();
-  consoleWriteChar(codigo);
-  return codigo;
+Linea leerLinea(char* destino, std::size_t capacidad) {
+  const std::optional<std::size_t> largo = readLine(destino, capacidad);
+  if (!largo) terminarPrograma();
+  const std::size_t guardado = capacidad > 0 ? std::min(*largo, capacidad - 1) : 0;
+  return {std::string_view(destino, guardado), *largo > guardado};
 }
 
-void leerLinea(char* destino, std::size_t capacidad) {
-  if (!readLine(destino, capacidad)) terminarPrograma();
+namespace {
+
+// One key press: its code and, for an extended key, the second code too.
+struct Pulsacion {
+  int codigo;
+  std::optional<int> segundo;
+};
+
+Pulsacion leerPulsacion() {
+  const int codigo = leerTecla();
+  if (codigo != 0 || consoleScreen().pendingExtendedCode == -1) return {codigo, std::nullopt};
+  return {codigo, leerTecla()};
+}
+
+// As readKeyEcho draws each code, here both at once.
+void dibujar(const Pulsacion& tecla) {
+  consoleWriteChar(tecla.codigo);
+  if (tecla.segundo) consoleWriteChar(*tecla.segundo);
+}
+
+}  // namespace
+
+void esperarTecla() {
+  (void)leerPulsacion();
+}
+
+void esperarTeclaEco() {
+  // The end of input ends the program before anything is drawn.
+  dibujar(leerPulsacion());
+}
+
+int leerRespuesta(EcoRespuesta eco) {
+  const Pulsacion tecla = leerPulsacion();
+  const int respuesta = tecla.segundo ? 0 : mayuscula(tecla.codigo);
+  if (eco == EcoRespuesta::celda) {
+    dibujar(tecla);
+  } else {
+    printChar(static_cast<char>(respuesta));
+    if (tecla.segundo) printChar(static_cast<char>(*tecla.segundo));
+  }
+  return respuesta;
+}
+
+int mayuscula(int tecla) {
+  return tecla >= 'a' && tecla <= 'z' ? tecla - 'a' + 'A' : tecla;
 }
 
 void terminarPrograma() {

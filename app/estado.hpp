@@ -11,8 +11,8 @@ using ModoDato = char;
 inline constexpr ModoDato kSoloDigitos = 'd';
 inline constexpr ModoDato kSoloLetras = 'l';
 
-// Longest line kept, terminator included; longer lines are cut. Every field a
-// line feeds is far shorter, so a cut line is still too long for its field.
+// Longest line kept, terminator included. Every field a line feeds is far
+// shorter; a longer line is never taken as a value (leerDato).
 inline constexpr std::size_t kCapacidadLinea = 256;
 
 struct EstadoPrograma {

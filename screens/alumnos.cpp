@@ -96,5 +96,5 @@ void ingresarAlumnos() {
     respuesta = preguntarSiNo(15, 8, " Desea ingresar datos de otro alumno <S/N> : ");
   }
   alumnos.cerrar();
-  leerTeclaEco();
+  esperarTeclaEco();
 }

@@ -16,7 +16,7 @@ bool encaja(int tecla, char clase) {
 void avisar(const std::string& mensaje) {
   moveCursor(10, 20);
   printText(mensaje.c_str());
-  leerTecla();
+  esperarTecla();
 }
 
 }  // namespace
@@ -41,14 +41,9 @@ char preguntarSiNo(int column, int row, const char* pregunta) {
   for (;;) {
     moveCursor(column, row);
     printText(pregunta);
-    int tecla = mayuscula(leerTecla());
-    printChar(static_cast<char>(tecla));
-    if (tecla == 'S' || tecla == 'N') return static_cast<char>(tecla);
+    const int respuesta = leerRespuesta(EcoRespuesta::mayuscula);
+    if (respuesta == 'S' || respuesta == 'N') return static_cast<char>(respuesta);
   }
-}
-
-int mayuscula(int tecla) {
-  return tecla >= 'a' && tecla <= 'z' ? tecla - 'a' + 'A' : tecla;
 }
 
 void avisarQueNoSeAbre(const char* archivo) {

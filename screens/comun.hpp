@@ -10,11 +10,9 @@
 // where it is 'l'. The keys go to `codigo`, which holds patron.size() bytes.
 void leerCodigo(int column, int row, const char* prompt, std::string_view patron, char* codigo);
 
-// An answer to an S/N question: a-z upper-cased, every other code as it is.
-int mayuscula(int tecla);
-
-// Asks `pregunta` at (column, row) until the key, upper-cased and echoed, is
-// S or N; returns it.
+// Asks `pregunta` at (column, row) until the answer (leerRespuesta: one key
+// press, echoed upper-cased) is S or N; returns it. An extended key is echoed
+// whole and the question asked again.
 char preguntarSiNo(int column, int row, const char* pregunta);
 
 // The failures the screens report on row 20, each followed by a key.

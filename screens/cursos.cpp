@@ -59,7 +59,7 @@ void ingresarCursos() {
     if (busqueda.encontrado) {
       printText("\n\n\n\r Registro DE CURSO YA EXISTE ...!!!");
       cursos.cerrar();
-      leerTeclaEco();
+      esperarTeclaEco();
       return;
     }
     // A file we could not read to the end may hold the code further on:
@@ -77,7 +77,7 @@ void ingresarCursos() {
     }
     moveCursor(10, 12);
     printText(" CURSO REGISTRADO... !!! ");
-    leerTeclaEco();
+    esperarTeclaEco();
 
     clearScreen();
     if (preguntarSiNo(10, 8, " Desea ingresar datos de otro curso <S/N> : ") == 'N') break;

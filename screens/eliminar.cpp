@@ -21,23 +21,23 @@ bool reescribirAlumnos() {
   const store::Resultado r = store::eliminarAlumnos(estado().claveEliminar);
   if (r.falla == store::Falla::noExiste) {
     printText("\n\n\n\rNo existe el archivo !!!\n");
-    leerTecla();
+    esperarTecla();
     return false;
   }
-  leerTeclaEco();
+  esperarTeclaEco();
   // A directory that could not be flushed still names the new file: the
   // students are gone, only the change's survival of a power cut is in doubt.
   return r || r.falla == store::Falla::sincronizarDirectorio;
 }
 
-// Asks until the key, upper-cased, is S or N. Every key is echoed; a wrong
-// one is wiped by the question drawn again.
+// Asks until the answer is S or N. Every key is echoed as typed; a wrong one
+// is wiped by the question drawn again. An extended key is no answer.
 int confirmar() {
   for (;;) {
     moveCursor(10, 10);
     clearToEndOfLine();
     printText("..SEGURO que desea BORRARLO ...? [S/N] : ");
-    const int respuesta = mayuscula(leerTeclaEco());
+    const int respuesta = leerRespuesta(EcoRespuesta::celda);
     if (respuesta == 'S' || respuesta == 'N') return respuesta;
   }
 }
@@ -62,9 +62,10 @@ void eliminarAlumno() {
   moveCursor(10, 8);
   clearToEndOfLine();
   printText(" Ingrese codigo= ");
-  leerLinea(e.claveEliminar, sizeof e.claveEliminar);
+  // The code as typed, a NUL in it included: such a code is in no record.
+  const Linea clave = leerLinea(e.claveEliminar, sizeof e.claveEliminar);
 
-  const store::Busqueda busqueda = store::buscarCodigo(alumnos, e.claveEliminar);
+  const store::Busqueda busqueda = store::buscarCodigo(alumnos, clave.texto);
   if (!busqueda.resultado) {
     avisarQueNoSeAbre(store::kArchivoAlumnos);
     return;
@@ -76,12 +77,12 @@ void eliminarAlumno() {
       moveCursor(10, 13);
       printText(eliminado ? " Registro eliminado....!!! "
                           : " No se pudo eliminar el registro ...!!! ");
-      leerTeclaEco();
+      esperarTeclaEco();
     }
   } else {
     moveCursor(10, 12);
     printText(" No se encuentra ese alumno...!!! ");
   }
   alumnos.cerrar();
-  leerTeclaEco();
+  esperarTeclaEco();
 }

@@ -35,15 +35,14 @@ void dibujarEncabezado(std::int32_t contador) {
 }
 
 // A code is a plain line, never a wrong entry: whatever was typed goes in,
-// cut to the field.
+// a NUL as any other character, cut to the field.
 template <std::size_t N>
 void pedirCodigo(int row, const char* prompt, char (&campo)[N]) {
   EstadoPrograma& e = estado();
   moveCursor(10, row);
   clearToEndOfLine();
   printText(prompt);
-  leerLinea(e.lineaEntrada, sizeof e.lineaEntrada);
-  store::copiarCodigo(campo, e.lineaEntrada);
+  store::copiarCodigo(campo, leerLinea(e.lineaEntrada, sizeof e.lineaEntrada).texto);
 }
 
 void pedirDatosDeLaNota() {
@@ -65,7 +64,7 @@ void ingresarNotas() {
   if (!notas.abrirParaAgregar()) {
     // Five grades that could never be stored are not asked for.
     printText("Crear el archivo");
-    leerTecla();
+    esperarTecla();
     return;
   }
   std::int32_t contador = 0;
@@ -79,7 +78,7 @@ void ingresarNotas() {
       avisarQueNoSeGraba(store::kArchivoNotas);
       return;
     }
-    leerTeclaEco();
+    esperarTeclaEco();
 
     clearScreen();
     if (preguntarSiNo(15, 8, " Desea ingresar notas de otro alumno <S/N> : ") == 'N') break;

@@ -13,5 +13,5 @@ void recuperarAlumnosAlIniciar() {
   clearScreen();
   moveCursor(10, 12);
   printText(" Se recupero ALUMNO.txt desde TEMPORAL.txt ...!!! ");
-  leerTecla();
+  esperarTecla();
 }

@@ -30,7 +30,7 @@ void dibujarTitulo() {
 void avisarQueNoExiste() {
   printText("\n\n\n\rNo existe el archivo !!!\n");
   printText("\n\r<<< ... PRESIONE ENTER para continuar >>>");
-  leerTeclaEco();
+  esperarTeclaEco();
 }
 
 // The heading words and the data columns below them are a column or two
@@ -71,7 +71,7 @@ void cerrarPagina(int mostrados) {
   printText("\n\r      ________________________________________________________");
   moveCursor(6, mostrados + 13);
   printText("         <<< ... PRESIONE ENTER para continuar >>>");
-  leerTeclaEco();
+  esperarTeclaEco();
 }
 
 // A page ends with its prompt on the last row moveCursor can reach. A window

@@ -6,17 +6,23 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "app/estado.hpp"
 #include "console/console.hpp"
 
 namespace {
 
-// The console reading `input` from a pipe, its output thrown away.
+using namespace std::string_view_literals;
+
+// The console reading `input` from a pipe, its output thrown away. The C
+// locale: lines are kept byte for byte.
 class Entrada : public ::testing::Test {
  protected:
   void teclear(const std::string& input) {
+    ::setenv("LC_ALL", "C", 1);
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     ASSERT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
@@ -36,21 +42,33 @@ class Entrada : public ::testing::Test {
 };
 
 struct CasoLinea {
-  const char* linea;
+  std::string_view linea;
   ModoDato modo;
   bool valido;
 };
 
 TEST_F(Entrada, EachLineIsJudgedByEveryCharacterOfItsMode) {
   const CasoLinea casos[] = {
-      {"", kSoloDigitos, true},           {"", kSoloLetras, true},
-      {"0123456789", kSoloDigitos, true}, {"12a", kSoloDigitos, false},
-      {"-3", kSoloDigitos, false},        {" 5", kSoloDigitos, false},
-      {"Perez", kSoloLetras, true},       {"AZaz", kSoloLetras, true},
-      {"Ana Maria", kSoloLetras, false},  {"de-la", kSoloLetras, false},
-      {"O'Neil", kSoloLetras, false},     {"Jos\xC3\xA9", kSoloLetras, false},
-      {"Juan2", kSoloLetras, false},      {"@[`{", kSoloLetras, false},
+      {"", kSoloDigitos, true},
+      {"", kSoloLetras, true},
+      {"0123456789", kSoloDigitos, true},
+      {"12a", kSoloDigitos, false},
+      {"-3", kSoloDigitos, false},
+      {" 5", kSoloDigitos, false},
+      {"Perez", kSoloLetras, true},
+      {"AZaz", kSoloLetras, true},
+      {"Ana Maria", kSoloLetras, false},
+      {"de-la", kSoloLetras, false},
+      {"O'Neil", kSoloLetras, false},
+      {"Jos\xC3\xA9", kSoloLetras, false},
+      {"Juan2", kSoloLetras, false},
+      {"@[`{", kSoloLetras, false},
       {"/:", kSoloDigitos, false},
+      // A NUL (Ctrl+Space) is a character like any other, wherever it stands.
+      {"1\0x"sv, kSoloDigitos, false},
+      {"1\0"sv, kSoloDigitos, false},
+      {"\0"sv, kSoloLetras, false},
+      {"Ana\0"sv, kSoloLetras, false},
   };
   std::string guion;
   for (const CasoLinea& caso : casos)
@@ -60,7 +78,8 @@ TEST_F(Entrada, EachLineIsJudgedByEveryCharacterOfItsMode) {
     estado().errores = 0;
     leerDato(caso.modo);
     EXPECT_EQ(estado().datoValido, caso.valido) << '"' << caso.linea << '"';
-    EXPECT_STREQ(estado().lineaEntrada, caso.linea);
+    EXPECT_EQ(std::string_view(estado().lineaEntrada, caso.linea.size() + 1),
+              std::string(caso.linea) + '\0');
     EXPECT_EQ(estado().errores, caso.valido ? 0 : 1) << '"' << caso.linea << '"';
   }
 }
@@ -132,6 +151,19 @@ TEST_F(Entrada, ANameLongerThanItsFieldIsAskedAgainWithoutCounting) {
   teclear("ABCDEFGHIJKLMNOPQRST\nAna Maria\nABCDEFGHIJKLMNOPQRS\n");
   EXPECT_STREQ(pedirNombre(18, 9, " * Apellido del alumno : ", 19), "ABCDEFGHIJKLMNOPQRS");
   EXPECT_EQ(estado().errores, 1);
+}
+
+// The kept part of a longer line would be another value: 260 zeros and 75
+// would be an age of 0.
+TEST_F(Entrada, ALineLongerThanTheBufferIsAskedAgainWithoutCounting) {
+  const std::string ceros(260, '0');
+  teclear(ceros + "75\n" + ceros + "\n" + std::string(300, 'A') + "\n42\n" + std::string(255, 'B') +
+          "\n" + std::string(300, 'x') + "\nAna\n");
+  EXPECT_EQ(pedirNumero(18, 11, " * Edad                : ", 0, 60), 42);
+  EXPECT_EQ(estado().errores, 0);
+  // A line that just fits is judged like any other.
+  EXPECT_STREQ(pedirNombre(18, 9, " * Apellido del alumno : ", 19), "Ana");
+  EXPECT_EQ(estado().errores, 0);
 }
 
 TEST_F(Entrada, AnEmptyNameIsAccepted) {

@@ -411,6 +411,9 @@ TEST_F(IngresoDeAlumnos, AnAgeOutOfRangeIsAskedAgainAHundredTimesWithoutCounting
   linea(t, "Ana");
   for (int i = 0; i < 100; ++i)
     linea(t, i % 2 == 0 ? "75" : "61");
+  // Longer than any line kept: never cut into the zeros it starts with.
+  linea(t, std::string(260, '0') + "75");
+  linea(t, std::string(300, '0'));
   ASSERT_FALSE(t.exited());
   EXPECT_EQ(t.row(11), comoFila(en(18, kPideEdad))) << t.dump();
   EXPECT_EQ(t.cursor(), (Position{kColumnaDato, 11}));
@@ -526,7 +529,8 @@ TEST_F(IngresoDeAlumnos, TheQuestionIgnoresOtherKeysAndTakesEitherCase) {
       {"a digit", "1", "1"},
       {"Enter", "\r", "1"},
       {"Backspace", "\x7f", "1"},
-      {"Up, whose second code is H", "\x1b[A", "H"},
+      // One press: its 0 (a blank) and its second code, H, echoed together.
+      {"Up, whose second code is H", "\x1b[A", " H"},
   };
   struct Respuesta {
     const char* tecla;

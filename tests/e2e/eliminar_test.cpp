@@ -115,6 +115,7 @@ TEST_F(Eliminar, RemovesEveryStudentWithExactlyThatCodeAndKeepsTheRestInOrder) {
        bytes({kJuan}) + fragmento},
       {"lower-case letter", bytes({kJuan}), "12345678a", "", bytes({kJuan})},
       {"trailing space", bytes({kJuan}), "12345678A ", "", bytes({kJuan})},
+      {"trailing NUL", bytes({kJuan}), std::string("12345678A\0", 10), "", bytes({kJuan})},
       {"leading space", bytes({kJuan}), " 12345678A", "", bytes({kJuan})},
       {"the code's first eight characters", bytes({kJuan}), "12345678", "", bytes({kJuan})},
       {"an empty line", bytes({kJuan, kAna}), "", "", bytes({kJuan, kAna})},
@@ -229,6 +230,77 @@ TEST_F(Eliminar, AnyOtherKeyAtTheQuestionIsEchoedAndTheQuestionAskedAgain) {
             std::string::npos);
   EXPECT_NE(s.output.substr(preguntas[1], preguntas[2] - preguntas[1]).find('z'),
             std::string::npos);
+}
+
+// Special keys at the question: each is one key press, and none is an answer.
+TEST_F(Eliminar, NoSpecialKeyAnswersTheQuestion) {
+  const std::string antes = bytes({kJuan, kAna});
+  dir.write("ALUMNO.txt", antes);
+  Terminal t(dir.path());
+  pedir(t, "12345678A");
+  const std::pair<const char*, std::string> teclas[] = {
+      {"Delete (0, 83: S)", harness::keyBytes(harness::Key::Delete)},
+      {"Shift+Delete (0, 83)", "\x1b[3;2~"},
+      {"Ctrl+Left (0, 115: s)", "\x1b[1;5D"},
+      {"Keypad . with Ctrl (0, 83)", "\x1b[3;5~"},
+      {"Alt+N (0, 49)", "\x1bn"},
+      {"Page Down (0, 81)", harness::keyBytes(harness::Key::PageDown)},
+      {"Enter", "\r"},
+  };
+  for (const auto& [nombre, tecla] : teclas) {
+    SCOPED_TRACE(nombre);
+    t.type(tecla);
+    ASSERT_FALSE(t.exited());
+    expectPregunta(t);
+    EXPECT_EQ(t.row(13), "");
+    EXPECT_EQ(dir.read("ALUMNO.txt"), antes);
+  }
+  t.type("S");
+  t.type("a");
+  EXPECT_EQ(t.text(10, 13, static_cast<int>(kEliminado.size())), kEliminado) << t.dump();
+  EXPECT_EQ(dir.read("ALUMNO.txt"), bytes({kAna}));
+}
+
+// A special key pressed at any wait is taken whole there: nothing of it is
+// left to answer the next question.
+struct EsperaPrevia {
+  const char* name;
+  std::string hastaLaEspera;  // from the menu to a wait for a key
+  std::string despues;        // from the wait's key back to the menu
+};
+
+TEST_F(Eliminar, AKeyPressedAtAnEarlierWaitNeverAnswersTheQuestion) {
+  const EsperaPrevia esperas[] = {
+      {"the listing's PRESIONE ENTER", "4\r", ""},
+      {"the deletion screen's, after a code not found", "5\r99999999Z\r", ""},
+      {"after N on the student screen", "1\r11111111CRuiz\rLuis\r33\rn", ""},
+      {"after a course is registered", "2\rAB123CQuimica\r4\r", "n"},
+      {"after a grade record", "3\r12345678A\rAB123C\r1\r2\r3\r4\r5\r", "n"},
+  };
+  const std::string teclas[] = {harness::keyBytes(harness::Key::Delete), "\x1b[3;2~", "\x1b[1;5D"};
+  for (const EsperaPrevia& espera : esperas) {
+    for (const std::string& tecla : teclas) {
+      SCOPED_TRACE(std::string(espera.name) + ", key " + tecla.substr(1));
+      harness::ScratchDir propio;
+      propio.write("ALUMNO.txt", bytes({kJuan, kAna}));
+      Terminal t(propio.path());
+      for (char c : espera.hastaLaEspera) {
+        t.type(std::string(1, c));  // codes are read key by key
+      }
+      ASSERT_FALSE(t.exited());
+      t.type(tecla);
+      t.type(espera.despues);
+      e2e::expectMenu(t);
+      const std::string antes = propio.read("ALUMNO.txt");
+      t.type("5\r12345678A\r");
+      expectPregunta(t);
+      EXPECT_EQ(propio.read("ALUMNO.txt"), antes);
+      t.type("n");
+      t.type("k");
+      e2e::expectMenu(t);
+      EXPECT_EQ(propio.read("ALUMNO.txt"), antes);
+    }
+  }
 }
 
 struct FallaAlReemplazar {

@@ -85,7 +85,12 @@ TEST_F(Menu, OptionZeroOrAnEmptyLineEndsTheProgramAndGivesTheTerminalBack) {
 
 TEST_F(Menu, NumbersOutsideTheMenuDrawItAgainWithoutCounting) {
   Terminal t(dir.path());
-  for (const char* option : {"6\r", "10\r", "99999999999\r", "6\r", "7\r", "006\r"}) {
+  // A line longer than any kept is never cut into the option its start
+  // would be (0, which would end the program).
+  const std::string largo = std::string(260, '0') + "1\r";
+  for (const std::string& option :
+       {std::string("6\r"), std::string("10\r"), std::string("99999999999\r"), largo,
+        std::string("6\r"), std::string("7\r"), std::string("006\r")}) {
     t.type(option);
     ASSERT_FALSE(t.exited()) << option;
     expectMenu(t);
@@ -97,6 +102,20 @@ TEST_F(Menu, NumbersOutsideTheMenuDrawItAgainWithoutCounting) {
   }
   t.type("1a\r");
   expectNotice(t);
+}
+
+// Ctrl+Space types a NUL: a character like any other, so not a digit.
+TEST_F(Menu, ANulInTheOptionIsAWrongEntryNotTheEndOfTheLine) {
+  Terminal t(dir.path());
+  t.type(std::string("1\0x\r", 4));
+  expectMenu(t);
+  t.type(std::string("\0\r", 2));
+  expectMenu(t);
+  t.type(std::string("5\0\r", 3));
+  expectMenu(t);
+  t.type("x\r");
+  expectNotice(t);
+  EXPECT_TRUE(dir.names().empty());
 }
 
 TEST_F(Menu, TheFourthWrongEntryEndsTheProgramAfterTheNoticeAndOneKey) {

@@ -160,6 +160,15 @@ TEST_F(Notas, CodesAreStoredAsTypedCutToTheirFieldsAndEndedByAZeroWhenShorter) {
       {"short course code", "87654321B", "MA1", "87654321BMA1" + std::string(3, '\0')},
       {"codes too long are cut", "12345678ABCDEF", "MA101AXYZ", "12345678AMA101A"},
       {"never checked", "ab cd-1", "x 2", "ab cd-1" + z + z + "x 2" + z + z + z},
+      // Typed in a UTF-8 terminal, each character is one byte, as it is shown.
+      {"five N-tildes", "\xC3\x91\xC3\x91\xC3\x91\xC3\x91\xC3\x91",
+       "\xE2\x82\xAC"
+       "1",
+       "\xD1\xD1\xD1\xD1\xD1" + z + z + z + z + "?1" + z + z + z + z},
+      {"a NUL is a character", "12" + z + "34", "M" + z + "A",
+       "12" + z + "34" + z + z + z + z + "M" + z + "A" + z + z + z},
+      {"longer than any line kept", std::string(300, '7'), std::string(300, 'Q'),
+       "777777777QQQQQQ"},
   };
   Terminal t(dir.path());
   t.type("3\r");
@@ -169,7 +178,8 @@ TEST_F(Notas, CodesAreStoredAsTypedCutToTheirFieldsAndEndedByAZeroWhenShorter) {
     SCOPED_TRACE(c.name);
     if (contador > 0) acknowledgeAndAnswer(t, "s");
     ++contador;
-    EXPECT_EQ(t.text(10, 4, 28), " INGRESAR NOTAS DEL ALUMNO " + std::to_string(contador))
+    EXPECT_EQ(t.row(4),
+              std::string(9, ' ') + " INGRESAR NOTAS DEL ALUMNO " + std::to_string(contador))
         << t.dump();
     const std::string notas[5] = {"1", "2", "3", "4", std::to_string(contador)};
     typeRecord(t, c.alumno, c.curso, notas);

@@ -148,6 +148,27 @@ TEST_F(Reporte, ShowsEveryStudentOnceInFileOrderAPageAtATime) {
   }
 }
 
+// A special key is one key press: it turns one page, never two.
+TEST_F(Reporte, EveryKeyPressTurnsExactlyOnePage) {
+  const std::string teclas[] = {harness::keyBytes(harness::Key::PageDown),
+                                harness::keyBytes(harness::Key::Delete),
+                                "\x1b[1;5D",  // Ctrl+Left
+                                harness::keyBytes(harness::Key::F1),
+                                "k",
+                                harness::keyBytes(harness::Key::Up)};
+  const int paginas = static_cast<int>(std::size(teclas));
+  const std::vector<Estudiante> todos = harness::numerados(1, 12 * paginas);
+  dir.write("ALUMNO.txt", harness::registros(todos));
+  Terminal t(dir.path());
+  t.type("4\r");
+  for (int pagina = 0; pagina < paginas; ++pagina) {
+    SCOPED_TRACE("page " + std::to_string(pagina + 1));
+    expectPagina(t, {todos.begin() + 12 * pagina, todos.begin() + 12 * (pagina + 1)});
+    t.type(teclas[pagina]);
+  }
+  e2e::expectMenu(t);
+}
+
 TEST_F(Reporte, APageHoldsWhatFitsAboveTheLastRowOfATallerTerminal) {
   const std::vector<Estudiante> todos = harness::numerados(1, 20);
   dir.write("ALUMNO.txt", harness::registros(todos));
