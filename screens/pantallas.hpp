@@ -10,5 +10,6 @@ void reporteAlumnos();   // option 4
 void eliminarAlumno();   // option 5
 
 // At start-up, before the first menu: puts back a student file that a
-// deletion left only in TEMPORAL.txt, and says so.
+// deletion left only in TEMPORAL.txt, and says so; says so too when there is
+// no student file and TEMPORAL.txt is left as it is.
 void recuperarAlumnosAlIniciar();

@@ -6,12 +6,14 @@
 using namespace console;
 
 void recuperarAlumnosAlIniciar() {
-  bool recuperado = false;
-  // A failure leaves both files as they were: the program starts as usual.
-  (void)store::recuperarAlumnos(recuperado);
-  if (!recuperado) return;
+  const store::Recuperacion recuperacion = store::recuperarAlumnos();
+  if (recuperacion == store::Recuperacion::nadaQueHacer) return;
+  // A scratch file left where it is is said too: a student file made later
+  // beside it would hide it, and the next deletion would replace it.
   clearScreen();
   moveCursor(10, 12);
-  printText(" Se recupero ALUMNO.txt desde TEMPORAL.txt ...!!! ");
+  printText(recuperacion == store::Recuperacion::recuperado
+                ? " Se recupero ALUMNO.txt desde TEMPORAL.txt ...!!! "
+                : " No se recupero TEMPORAL.txt: no contiene alumnos ...!!! ");
   esperarTecla();
 }

@@ -384,30 +384,37 @@ Resultado eliminarAlumnos(std::string_view codigo) {
   return detalle::sincronizarDirectorio(directorioDe(destino).c_str());
 }
 
-Resultado recuperarAlumnos(bool& recuperado) {
-  recuperado = false;
+Recuperacion recuperarAlumnos() {
   struct stat datos {};
-  if (::lstat(kArchivoAlumnos, &datos) == 0 || errno != ENOENT) return {};
+  if (::lstat(kArchivoAlumnos, &datos) == 0 || errno != ENOENT) return Recuperacion::nadaQueHacer;
   // O_NOFOLLOW: a link in the scratch file's place is not ours to follow.
   detalle::Descriptor temporal(
       ::open(kArchivoTemporal, O_RDONLY | O_NOFOLLOW | detalle::kBanderasComunes));
-  if (!temporal.abierto()) return {};
+  if (!temporal.abierto()) {
+    const bool hayAlgo = errno != ENOENT && ::lstat(kArchivoTemporal, &datos) == 0;
+    return hayAlgo ? Recuperacion::dejado : Recuperacion::nadaQueHacer;
+  }
   // A scratch file with another name too (a hard link) belongs to that name
   // as well: putting it in ALUMNO.txt's place would join the two for good.
+  // A fragment alone holds no student at all.
+  constexpr auto kTamano = static_cast<off_t>(Formato<Alumno>::tamano);
   if (::fstat(temporal.numero(), &datos) != 0 || !S_ISREG(datos.st_mode) || datos.st_nlink != 1 ||
-      datos.st_size % static_cast<off_t>(Formato<Alumno>::tamano) != 0) {
-    return {};
+      (datos.st_size > 0 && datos.st_size < kTamano)) {
+    return Recuperacion::dejado;
   }
   detalle::LectorBloques lector(temporal.numero(), Formato<Alumno>::tamano);
   while (const unsigned char* bytes = lector.siguiente()) {
-    if (!alumnoValido(BytesDe<Alumno>(bytes, Formato<Alumno>::tamano))) return {};
+    if (!pareceAlumno(BytesDe<Alumno>(bytes, Formato<Alumno>::tamano))) {
+      return Recuperacion::dejado;
+    }
   }
-  if (Resultado r = lector.estado(); !r) return r;
-  if (::fsync(temporal.numero()) != 0) return Resultado{Falla::escritura, errno};
+  if (!lector.estado() || ::fsync(temporal.numero()) != 0) return Recuperacion::dejado;
   temporal.cerrar();
-  if (::rename(kArchivoTemporal, kArchivoAlumnos) != 0) return Resultado{Falla::renombrar, errno};
-  recuperado = true;
-  return detalle::sincronizarDirectorioActual();
+  if (::rename(kArchivoTemporal, kArchivoAlumnos) != 0) return Recuperacion::dejado;
+  // The students are in place; a directory that cannot be flushed only
+  // leaves the new name at the mercy of a power cut.
+  (void)detalle::sincronizarDirectorioActual();
+  return Recuperacion::recuperado;
 }
 
 }  // namespace store

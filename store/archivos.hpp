@@ -236,11 +236,24 @@ Busqueda buscarCodigo(const Archivo<Curso>& cursos, std::string_view codigo);
 // that step, ALUMNO.txt is untouched and TEMPORAL.txt is gone.
 Resultado eliminarAlumnos(std::string_view codigo);
 
+// What the start-up recovery did.
+enum class Recuperacion : std::uint8_t {
+  nadaQueHacer,  // ALUMNO.txt is there, or nothing is at TEMPORAL.txt
+  recuperado,    // TEMPORAL.txt, byte for byte, is now ALUMNO.txt
+  // ALUMNO.txt is missing and TEMPORAL.txt is left exactly as it is: not
+  // students by its layout, not a regular file with one name, or it could
+  // not be read or renamed.
+  dejado,
+};
+
 // A replacement made by removing ALUMNO.txt before renaming TEMPORAL.txt (as
 // other programs sharing these files may do) can be cut off between the two,
-// leaving no student file. When ALUMNO.txt is missing and TEMPORAL.txt is a
-// regular file holding a whole number of valid students, TEMPORAL.txt takes
-// its place and `recuperado` is set. Anything else is left exactly as it is.
-Resultado recuperarAlumnos(bool& recuperado);
+// leaving the students only in TEMPORAL.txt. When ALUMNO.txt is missing and
+// TEMPORAL.txt is a regular file with one name whose whole records all look
+// like students by their layout (pareceAlumno), or that is empty, it takes
+// ALUMNO.txt's place as it is, a trailing fragment included. Whatever the
+// records hold is not judged: other programs write other letters and ages,
+// and their students are kept, not lost.
+[[nodiscard]] Recuperacion recuperarAlumnos();
 
 }  // namespace store

@@ -256,6 +256,19 @@ inline bool alumnoValido(BytesDe<Alumno> bytes) {
          soloLetras(F::nombre, sizeof(Alumno::nombre)) && edad >= 0 && edad <= 60;
 }
 
+// Whether stored student bytes are laid out as a student, whoever wrote
+// them: the code, surname and name each end with a zero inside their fields.
+// What the fields hold (letters or not, any age) is not looked at.
+inline bool pareceAlumno(BytesDe<Alumno> bytes) {
+  using F = Formato<Alumno>;
+  auto terminado = [&](std::size_t desde, std::size_t ancho) {
+    return std::memchr(bytes.data() + desde, 0, ancho) != nullptr;
+  };
+  return terminado(F::codigo, sizeof(Alumno::codigo)) &&
+         terminado(F::apellido, sizeof(Alumno::apellido)) &&
+         terminado(F::nombre, sizeof(Alumno::nombre));
+}
+
 // Puts `texto` into a zero-terminated field: at most N - 1 characters, then
 // zeros to the end of the field. False when the text had to be cut.
 template <std::size_t N>

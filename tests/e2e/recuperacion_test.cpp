@@ -2,6 +2,7 @@
 // TEMPORAL.txt.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "comun.hpp"
@@ -40,18 +41,45 @@ TEST(Recuperacion, TheStudentsLeftInTheScratchFileComeBackWithABannerAndOneKey) 
   e2e::expectMenu(t);
 }
 
+// Another program's cut-off replacement: its students, written with its own
+// letters and ages, are recovered whole, and the listing shows them.
+TEST(Recuperacion, AnotherProgramsStudentsComeBackWhateverTheirLettersAndAges) {
+  harness::ScratchDir dir;
+  const std::string alumnos = estudiante("12345678A", "GARCIA", 20) +
+                              estudiante("87654321B", "MU\xD1OZ", 99) + "\x01\x02\x03";
+  dir.write("TEMPORAL.txt", alumnos);
+  harness::Terminal t(dir.path());
+  EXPECT_EQ(t.text(10, 12, 50), kBanner) << t.dump();
+  EXPECT_EQ(dir.read("ALUMNO.txt"), alumnos);
+  EXPECT_FALSE(dir.exists("TEMPORAL.txt"));
+  t.key(harness::Key::PageDown);  // one key press, whole
+  e2e::expectMenu(t);
+  t.type("4\r");
+  SCOPED_TRACE(t.dump());
+  EXPECT_EQ(t.text(27, 10, 6), "GARCIA");
+  EXPECT_EQ(t.text(27, 11, 5), "MU\u00D1OZ");
+  EXPECT_EQ(t.text(62, 11, 2), "99");
+  EXPECT_EQ(t.row(12), "      " + std::string(56, '_'));
+}
+
+constexpr const char kNoRecuperado[] = " No se recupero TEMPORAL.txt: no contiene alumnos ...!!! ";
+
 struct Arranque {
   const char* nombre;
   const char* alumnos;  // nullptr: no ALUMNO.txt
   std::string temporal;
+  bool avisa;  // the notice that TEMPORAL.txt was left, and one key
 };
 
-TEST(Recuperacion, AnyOtherStateStartsAtTheMenuAndTouchesNoFile) {
+TEST(Recuperacion, AScratchFileLeftWhereItIsIsSaidAndNothingIsTouched) {
   const std::string valido = estudiante("12345678A", "Perez", 20);
+  const std::string texto = "Notas del curso de 2023: GARCIA 14, MUNOZ 17, RUIZ 9, PEREZ 12.\n";
   const Arranque casos[] = {
-      {"the student file is there", "", valido},
-      {"a scratch file ending in a fragment", nullptr, valido + "xy"},
-      {"a scratch file holding something else", nullptr, valido + estudiante("1234567", "P", 9)},
+      {"plain text", nullptr, texto, true},
+      {"a record without a zero in its code", nullptr, std::string(59, 'B'), true},
+      {"a student, then a name filling its field", nullptr,
+       valido + "12345678A" + std::string(50, 'x'), true},
+      {"the student file is there", "", valido, false},
   };
   for (const Arranque& caso : casos) {
     SCOPED_TRACE(caso.nombre);
@@ -59,6 +87,14 @@ TEST(Recuperacion, AnyOtherStateStartsAtTheMenuAndTouchesNoFile) {
     if (caso.alumnos != nullptr) dir.write("ALUMNO.txt", caso.alumnos);
     dir.write("TEMPORAL.txt", caso.temporal);
     harness::Terminal t(dir.path());
+    if (caso.avisa) {
+      SCOPED_TRACE(t.dump());
+      EXPECT_EQ(t.text(10, 12, static_cast<int>(std::strlen(kNoRecuperado))), kNoRecuperado);
+      EXPECT_EQ(t.row(19), "");
+      EXPECT_EQ(t.cursor(),
+                (harness::Position{10 + static_cast<int>(std::strlen(kNoRecuperado)), 12}));
+      t.key(harness::Key::Delete);  // one key press, whole
+    }
     e2e::expectMenu(t);
     EXPECT_EQ(dir.read("TEMPORAL.txt"), caso.temporal);
     EXPECT_EQ(dir.exists("ALUMNO.txt"), caso.alumnos != nullptr);

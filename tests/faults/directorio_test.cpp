@@ -100,6 +100,7 @@ const std::string kListado = "4\nx";
 const std::string kBorrado = "5\n12345678A\nSabc";
 
 const std::string kRecuperado = " Se recupero ALUMNO.txt desde TEMPORAL.txt ...!!! ";
+const std::string kNoRecuperado = " No se recupero TEMPORAL.txt: no contiene alumnos ...!!! ";
 
 struct Rareza {
   const char* name;
@@ -182,10 +183,11 @@ const Rareza kRarezas[] = {
      {fallos::kNoSeElimino},
      {fallos::kEliminado},
      nullptr},
+    // The notice that TEMPORAL.txt is left takes one key first.
     {"ScratchFileIsADirectoryAndNoStudentFileWhenAddingAStudent",
      [](const Lugar& l) { l.carpeta("TEMPORAL.txt"); },
-     kAlta,
-     {fallos::kOtroAlumno},
+     "x" + kAlta,
+     {kNoRecuperado, fallos::kOtroAlumno},
      {kRecuperado},
      [](Arbol& aqui, Arbol&) {
        aqui["ALUMNO.txt"] = {'f', kLuis};
@@ -452,21 +454,28 @@ const Rareza kRarezas[] = {
        aqui["ALUMNO.txt"] = {'f', kAna};
      }},
 
-    // --- No student file, something at TEMPORAL.txt: only a regular file of
-    // whole valid students is put back, and it is said.
+    // --- No student file, something at TEMPORAL.txt: only a regular file
+    // with one name laid out as students is put back; anything else is left
+    // as it is, and either is said.
     {"NoStudentFileAndTheScratchFileIsALinkToStudentsElsewhere",
      [](const Lugar& l) {
        l.fuera.write("alumnos.dat", kJuan + kAna);
        l.enlace("TEMPORAL.txt", l.alla("alumnos.dat"));
      },
-     kListado,
-     {fallos::kNoExiste},
+     "x" + kListado,
+     {kNoRecuperado, fallos::kNoExiste},
      {kRecuperado},
      nullptr},
     {"NoStudentFileAndAStaleScratchFileOfGarbage",
      [](const Lugar& l) { l.dir.write("TEMPORAL.txt", std::string(59, 'B')); },
-     kListado,
-     {fallos::kNoExiste},
+     "x" + kListado,
+     {kNoRecuperado, fallos::kNoExiste},
+     {kRecuperado},
+     nullptr},
+    {"NoStudentFileAndAScratchFileThatIsAFifo",
+     [](const Lugar& l) { l.fifo("TEMPORAL.txt"); },
+     "x" + kListado,
+     {kNoRecuperado, fallos::kNoExiste},
      {kRecuperado},
      nullptr},
     // Put in place, it would stay one file with the other name for good.
@@ -475,8 +484,8 @@ const Rareza kRarezas[] = {
        l.dir.write("respaldo.dat", kJuan + kAna);
        l.enlaceDuro("TEMPORAL.txt", "respaldo.dat");
      },
-     kListado,
-     {fallos::kNoExiste},
+     "x" + kListado,
+     {kNoRecuperado, fallos::kNoExiste},
      {kRecuperado},
      nullptr},
 };

@@ -583,68 +583,87 @@ TEST_F(Archivos, RewriteKeepsTheStudentFilesPermissions) {
 
 // --- start-up recovery ---
 
+using store::Recuperacion;
+
+// What stands at TEMPORAL.txt at start-up, and what the recovery does with it.
 struct EstadoInicial {
   const char* nombre;
   bool alumnoExiste;  // ALUMNO.txt is there (its content: a_)
-  const char*
-      temporal;  // "dos": two valid students; "fragmento": plus 3 bytes;
-                 // "invalido": a bad age; "vacio": empty; "carpeta"; "enlace"; nullptr: none
-  bool recuperado;
+  // "archivo": a regular file holding `contenido`; "ninguno"; "carpeta";
+  // "enlace" (to a file holding `contenido`); "colgante" (a link to nothing);
+  // "duro" (a second name of a file holding `contenido`).
+  std::string tipo;
+  std::string contenido;
+  Recuperacion esperado;
 };
 
-TEST_F(Archivos, AStudentFileLeftOnlyInTheScratchFileIsPutBackAndNothingElseIsTouched) {
-  Alumno mayor = b_;
-  mayor.edad = 61;
+TEST_F(Archivos, AScratchFileLaidOutAsStudentsIsPutBackByteForByteAndAnythingElseIsLeft) {
+  Alumno latin1 = alumno("12345678A", "MU\xD1OZ", 20);
+  (void)store::copiarTexto(latin1.nombre, "Jos\xE9");
+  const Alumno mayor = alumno("87654321B", "GARCIA", 99);
+  const Alumno deOtroPrograma = alumno("0001", "de la Cruz", -3);
+  Alumno codigoLleno = a_;
+  std::memcpy(codigoLleno.codigo, "123456789012345", 15);
+  Alumno apellidoLleno = a_;
+  std::memset(apellidoLleno.apellido, 'x', sizeof apellidoLleno.apellido);
+  const std::string texto =
+      "Lista de alumnos del curso 2023\nGARCIA Juan 20\nMUNOZ Pedro 21\nRUIZ Ana 19\n";
+  const auto R = Recuperacion::recuperado;
+  const auto D = Recuperacion::dejado;
+  const auto N = Recuperacion::nadaQueHacer;
   const EstadoInicial casos[] = {
-      {"scratch file of whole valid students, no student file", false, "dos", true},
-      {"empty scratch file, no student file", false, "vacio", true},
-      {"student file present", true, "dos", false},
-      {"scratch file ending in a fragment", false, "fragmento", false},
-      {"scratch file holding an invalid student", false, "invalido", false},
-      {"scratch file that is a directory", false, "carpeta", false},
-      {"scratch file that is a link", false, "enlace", false},
-      {"scratch file with a second name", false, "duro", false},
-      {"no scratch file", false, nullptr, false},
+      {"whole students", false, "archivo", dosAlumnos(), R},
+      {"Latin-1 letters in the names", false, "archivo", bytesDe(latin1) + bytesDe(a_), R},
+      {"an age of 99", false, "archivo", bytesDe(a_) + bytesDe(mayor), R},
+      {"another program's codes, spaces and ages", false, "archivo", bytesDe(deOtroPrograma), R},
+      {"a trailing fragment", false, "archivo", dosAlumnos(3), R},
+      {"empty", false, "archivo", "", R},
+      {"a fragment alone", false, "archivo", std::string(30, 'F'), D},
+      {"plain text", false, "archivo", texto, D},
+      {"a record without a zero in its code", false, "archivo", bytesDe(codigoLleno), D},
+      {"a surname filling its field, after a student", false, "archivo",
+       bytesDe(a_) + bytesDe(apellidoLleno), D},
+      {"a directory", false, "carpeta", "", D},
+      {"a link to students", false, "enlace", dosAlumnos(), D},
+      {"a link to nothing", false, "colgante", "", D},
+      {"students with a second name", false, "duro", dosAlumnos(), D},
+      {"nothing there", false, "ninguno", "", N},
+      {"the student file there too", true, "archivo", dosAlumnos(), N},
   };
   for (const EstadoInicial& caso : casos) {
     SCOPED_TRACE(caso.nombre);
-    fs::remove_all(store::kArchivoAlumnos);
-    fs::remove_all(store::kArchivoTemporal);
-    fs::remove_all("otro.txt");
+    for (const char* nombre : {store::kArchivoAlumnos, store::kArchivoTemporal, "otro.txt"})
+      fs::remove_all(nombre);
     if (caso.alumnoExiste) escribirArchivo(store::kArchivoAlumnos, bytesDe(a_));
-    std::string temporal;
-    if (caso.temporal != nullptr) {
-      const std::string tipo = caso.temporal;
-      if (tipo == "carpeta") {
-        fs::create_directory(store::kArchivoTemporal);
-      } else if (tipo == "enlace") {
-        escribirArchivo("otro.txt", dosAlumnos());
-        fs::create_symlink("otro.txt", store::kArchivoTemporal);
-      } else if (tipo == "duro") {
-        escribirArchivo("otro.txt", dosAlumnos());
-        fs::create_hard_link("otro.txt", store::kArchivoTemporal);
-      } else {
-        if (tipo == "dos") temporal = dosAlumnos();
-        if (tipo == "fragmento") temporal = dosAlumnos(3);
-        if (tipo == "invalido") temporal = bytesDe(a_) + bytesDe(mayor);
-        escribirArchivo(store::kArchivoTemporal, temporal);
-      }
+    if (caso.tipo == "archivo") {
+      escribirArchivo(store::kArchivoTemporal, caso.contenido);
+    } else if (caso.tipo == "carpeta") {
+      fs::create_directory(store::kArchivoTemporal);
+    } else if (caso.tipo == "enlace") {
+      escribirArchivo("otro.txt", caso.contenido);
+      fs::create_symlink("otro.txt", store::kArchivoTemporal);
+    } else if (caso.tipo == "colgante") {
+      fs::create_symlink("perdido.txt", store::kArchivoTemporal);
+    } else if (caso.tipo == "duro") {
+      escribirArchivo("otro.txt", caso.contenido);
+      fs::create_hard_link("otro.txt", store::kArchivoTemporal);
     }
-    bool recuperado = true;
-    ASSERT_TRUE(store::recuperarAlumnos(recuperado));
-    EXPECT_EQ(recuperado, caso.recuperado);
-    if (caso.recuperado) {
+    const fs::file_status antes = fs::symlink_status(store::kArchivoTemporal);
+
+    EXPECT_EQ(store::recuperarAlumnos(), caso.esperado);
+    if (caso.esperado == Recuperacion::recuperado) {
       EXPECT_FALSE(existe(store::kArchivoTemporal));
-      EXPECT_EQ(leerArchivo(store::kArchivoAlumnos), temporal);
-    } else {
-      EXPECT_EQ(existe(store::kArchivoAlumnos), caso.alumnoExiste);
-      EXPECT_EQ(existe(store::kArchivoTemporal), caso.temporal != nullptr);
-      if (caso.alumnoExiste) {
-        EXPECT_EQ(leerArchivo(store::kArchivoAlumnos), bytesDe(a_));
-      }
-      if (!temporal.empty()) {
-        EXPECT_EQ(leerArchivo(store::kArchivoTemporal), temporal);
-      }
+      EXPECT_EQ(leerArchivo(store::kArchivoAlumnos), caso.contenido);
+      continue;
+    }
+    // Left: every name as it was, the scratch file's bytes too.
+    EXPECT_EQ(existe(store::kArchivoAlumnos), caso.alumnoExiste);
+    if (caso.alumnoExiste) {
+      EXPECT_EQ(leerArchivo(store::kArchivoAlumnos), bytesDe(a_));
+    }
+    EXPECT_EQ(fs::symlink_status(store::kArchivoTemporal).type(), antes.type());
+    if (caso.tipo != "ninguno" && caso.tipo != "carpeta" && caso.tipo != "colgante") {
+      EXPECT_EQ(leerArchivo(store::kArchivoTemporal), caso.contenido);
     }
   }
 }
