@@ -105,12 +105,30 @@ int windowWidth() {
 // ---------------------------------------------------------------------------
 // Writing
 
+// Waits until `fd` is ready for `events`, at most timeoutMs (-1: for ever):
+// 1 ready, 0 the time passed, -1 poll failed.
+int waitFor(int fd, short events, int timeoutMs) {
+  pollfd pfd{fd, events, 0};
+  int ready;
+  do {
+    ready = ::poll(&pfd, 1, timeoutMs);
+  } while (ready < 0 && errno == EINTR);
+  return ready;
+}
+
+// A descriptor in non-blocking mode (a terminal an earlier program left so,
+// or shared with one) says EAGAIN where another would wait.
+bool wouldBlock() {
+  return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
 // Writes all of `data`, continuing after partial writes; false on failure.
 bool writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     ssize_t written = ::write(fd, data, size);
     if (written < 0) {
       if (errno == EINTR) continue;
+      if (wouldBlock() && waitFor(fd, POLLOUT, -1) > 0) continue;
       return false;
     }
     data += written;
@@ -394,20 +412,19 @@ enum class ByteRead { Byte, Timeout, End, Error };
 ByteRead readByte(unsigned char& byte, int timeoutMs) {
   InputBuffer& in = layer.input;
   if (in.begin == in.end) {
-    if (timeoutMs >= 0) {
-      pollfd pfd{layer.inputFd, POLLIN, 0};
-      int ready;
-      do {
-        ready = ::poll(&pfd, 1, timeoutMs);
-      } while (ready < 0 && errno == EINTR);
-      if (ready == 0) return ByteRead::Timeout;
-    }
+    if (timeoutMs >= 0 && waitFor(layer.inputFd, POLLIN, timeoutMs) == 0) return ByteRead::Timeout;
     std::size_t want = layer.inputIsTerminal ? 1 : in.bytes.size();
     ssize_t got;
-    do {
+    for (;;) {
       got = ::read(layer.inputFd, in.bytes.data(), want);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) return ByteRead::Error;
+      if (got >= 0) break;
+      if (errno == EINTR) continue;
+      // Nothing to read yet is not the end of the input: wait for some.
+      if (!wouldBlock()) return ByteRead::Error;
+      const int ready = waitFor(layer.inputFd, POLLIN, timeoutMs);
+      if (ready == 0) return ByteRead::Timeout;
+      if (ready < 0) return ByteRead::Error;
+    }
     if (got == 0) return ByteRead::End;
     in.begin = 0;
     in.end = static_cast<std::size_t>(got);
@@ -514,6 +531,13 @@ void onStop(int) {
   errno = savedErrno;
 }
 
+// Signals that end the program, each given the terminal's line mode and
+// default colours back first: sent from outside, SIGINT and SIGQUIT may come
+// while a key is awaited in raw mode, when the terminal sends neither.
+constexpr int kTerminatingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+struct sigaction terminatingBefore[std::size(kTerminatingSignals)];
+bool terminatingCaught[std::size(kTerminatingSignals)] = {};
+
 void installHandlers() {
   signalDrawFd = layer.drawFd;
   signalInputFd = layer.inputIsTerminal ? layer.inputFd : -1;
@@ -524,8 +548,14 @@ void installHandlers() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   action.sa_handler = onTerminatingSignal;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGHUP, &action, nullptr);
+  for (std::size_t i = 0; i < std::size(kTerminatingSignals); ++i) {
+    // A signal the program was started ignoring (nohup, a background job)
+    // stays ignored.
+    struct sigaction before {};
+    ::sigaction(kTerminatingSignals[i], nullptr, &before);
+    terminatingCaught[i] = before.sa_handler != SIG_IGN;
+    if (terminatingCaught[i]) ::sigaction(kTerminatingSignals[i], &action, &terminatingBefore[i]);
+  }
   action.sa_handler = onStop;
   ::sigaction(SIGTSTP, &action, nullptr);
   // A reader that went away makes writes fail instead of ending the program.
@@ -534,8 +564,10 @@ void installHandlers() {
 
 void removeHandlers() {
   handlersReady = 0;
-  ::signal(SIGTERM, SIG_DFL);
-  ::signal(SIGHUP, SIG_DFL);
+  for (std::size_t i = 0; i < std::size(kTerminatingSignals); ++i) {
+    if (terminatingCaught[i]) ::sigaction(kTerminatingSignals[i], &terminatingBefore[i], nullptr);
+    terminatingCaught[i] = false;
+  }
   ::signal(SIGTSTP, SIG_DFL);
 }
 

@@ -75,10 +75,14 @@ void cerrarPagina(int mostrados) {
 }
 
 // A page ends with its prompt on the last row moveCursor can reach. A window
-// too short for even one student still shows one at a time.
+// too short for even one student still shows one at a time. A terminal that
+// gave no size (0 x 0) leaves the window at its widest, far beyond the real
+// screen: its pages are those of the 25-row console the screens are drawn for.
 int alumnosPorPagina() {
+  constexpr int kFilasSinTamano = 25;
   const ConsoleScreen& pantalla = consoleScreen();
-  const int filas = pantalla.windowBottom - pantalla.windowTop + 1;
+  const int filas =
+      pantalla.screenHeight == 0 ? kFilasSinTamano : pantalla.windowBottom - pantalla.windowTop + 1;
   return std::max(1, filas - 13);
 }
 

@@ -1,9 +1,11 @@
 // The main menu and the budget of wrong entries, as a clerk meets them.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "comun.hpp"
@@ -150,17 +152,55 @@ struct SignalCase {
   int signal;
 };
 
+// Sent from outside: at a key wait the terminal is raw and sends no signal
+// of its own, so each of these comes while the program holds it raw.
 TEST_F(Menu, TerminatingSignalsGiveTheTerminalBackInLineMode) {
-  const SignalCase cases[] = {{"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}};
+  const SignalCase cases[] = {
+      {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"SIGINT", SIGINT}, {"SIGQUIT", SIGQUIT}};
   for (const SignalCase& c : cases) {
     for (bool awaitingKey : {false, true}) {
       Terminal t(dir.path());
+      const rlimit sinCore{0, 0};  // SIGQUIT would leave a core file
+      ASSERT_EQ(::prlimit(t.pid(), RLIMIT_CORE, &sinCore, nullptr), 0);
       if (awaitingKey) t.type("x\rx\rx\rx\r");  // the notice waits for a key in raw mode
       ASSERT_EQ(::kill(t.pid(), c.signal), 0);
       EXPECT_EQ(t.waitExit(), harness::killedBy(c.signal)) << c.name;
       EXPECT_TRUE(e2e::inLineMode(t.mode())) << c.name << (awaitingKey ? " during a key" : "");
     }
   }
+}
+
+// Ctrl+C typed while a key is awaited is that key, not a signal.
+TEST_F(Menu, CtrlCAtAKeyWaitIsAKey) {
+  Terminal t(dir.path());
+  t.type("4\r");
+  t.type("\x03");
+  expectMenu(t);
+}
+
+// Read says EAGAIN on such an input until something comes: a wait, never
+// the end of the input.
+TEST_F(Menu, InputInNonBlockingModeIsWaitedFor) {
+  harness::Options pipe;
+  pipe.nonBlockingInput = true;
+  pipe.inputDelay = std::chrono::milliseconds(300);
+  const harness::Script s = harness::runScript(dir.path(), "4\nk0\n", pipe);
+  EXPECT_EQ(s.status, 0);
+  EXPECT_NE(s.output.find("No existe el archivo !!!"), std::string::npos) << s.output;
+
+  harness::Options terminal;
+  terminal.nonBlockingInput = true;
+  terminal.watchSyscalls = false;  // it waits in poll(), not in read()
+  Terminal t(dir.path(), terminal);
+  ASSERT_FALSE(t.exited()) << t.dump();
+  expectMenu(t);
+  t.type("4\r");
+  EXPECT_EQ(t.row(8), "No existe el archivo !!!") << t.dump();
+  t.type("k");
+  expectMenu(t);
+  t.type("0\r");
+  EXPECT_EQ(t.waitExit(), 0);
+  EXPECT_TRUE(e2e::inLineMode(t.mode()));
 }
 
 struct ScriptCase {

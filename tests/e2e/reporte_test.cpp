@@ -169,6 +169,22 @@ TEST_F(Reporte, EveryKeyPressTurnsExactlyOnePage) {
   e2e::expectMenu(t);
 }
 
+// A terminal that reports no size: the pages of a 25-row screen.
+TEST_F(Reporte, ATerminalOfNoSizePagesTwelveStudentsAtATime) {
+  const std::vector<Estudiante> todos = harness::numerados(1, 30);
+  dir.write("ALUMNO.txt", harness::registros(todos));
+  Terminal t(dir.path(), {.reportsNoSize = true});
+  e2e::expectMenu(t);
+  t.type("4\r");
+  expectPagina(t, {todos.begin(), todos.begin() + 12});
+  t.type("\r");
+  expectPagina(t, {todos.begin() + 12, todos.begin() + 24});
+  t.type("\r");
+  expectPagina(t, {todos.begin() + 24, todos.end()});
+  t.type("\r");
+  e2e::expectMenu(t);
+}
+
 TEST_F(Reporte, APageHoldsWhatFitsAboveTheLastRowOfATallerTerminal) {
   const std::vector<Estudiante> todos = harness::numerados(1, 20);
   dir.write("ALUMNO.txt", harness::registros(todos));

@@ -180,6 +180,15 @@ INSTANTIATE_TEST_SUITE_P(Harness, Sizes,
                            return testing::PrintToString(p.param);
                          });
 
+TEST(Harness, ATerminalCanReportNoSizeWhileTheScreenKeepsOne) {
+  ScratchDir dir;
+  Terminal t(dir.path(), {.program = FIXTURE_PROGRAM,
+                          .args = {"size", "print:\x1b[25;80HZ", "line"},
+                          .reportsNoSize = true});
+  EXPECT_EQ(t.row(1), "size:0x0");
+  EXPECT_EQ(t.text(80, 25, 1), "Z") << t.dump();
+}
+
 // --- Typing waits for the program like a person does ---
 
 // How each case hands its keys over.

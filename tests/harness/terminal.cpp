@@ -193,8 +193,10 @@ Terminal::Terminal(const std::string& directory, Options options)
     : options_(std::move(options)), screen_(options_.columns, options_.rows) {
   try {
     winsize size{};
-    size.ws_row = static_cast<unsigned short>(options_.rows);
-    size.ws_col = static_cast<unsigned short>(options_.columns);
+    if (!options_.reportsNoSize) {
+      size.ws_row = static_cast<unsigned short>(options_.rows);
+      size.ws_col = static_cast<unsigned short>(options_.columns);
+    }
     if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) {
       throw Failure(errnoText("openpty"));
     }
@@ -219,6 +221,7 @@ Terminal::Terminal(const std::string& directory, Options options)
       dup2(slave_, 0);
       dup2(slave_, 1);
       dup2(slave_, 2);
+      if (options_.nonBlockingInput) fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK);
       launch.exec(errorPipe[1]);
     }
     checkStarted(pid_, errorPipe, launch);
@@ -452,6 +455,7 @@ Script runScript(const std::string& directory, std::string_view input, Options o
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
+    if (options.nonBlockingInput) fcntl(0, F_SETFL, fcntl(0, F_GETFL) | O_NONBLOCK);
     launch.exec(errorPipe[1]);
   }
   closeFd(in[0]);
@@ -469,6 +473,7 @@ Script runScript(const std::string& directory, std::string_view input, Options o
 
   Script result;
   const auto deadline = Clock::now() + options.deadline;
+  const auto inputFrom = Clock::now() + options.inputDelay;
   auto timedOut = [&](const std::string& what) {
     kill(pid, SIGKILL);
     int ignored;
@@ -482,8 +487,11 @@ Script runScript(const std::string& directory, std::string_view input, Options o
   };
   if (input.empty()) closeFd(in[1]);
   while (out[0] >= 0 || err[0] >= 0) {
-    pollfd p[3] = {{in[1], POLLOUT, 0}, {out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    if (poll(p, 3, waitMs(deadline, 100)) < 0 && errno != EINTR) throw Failure(errnoText("poll"));
+    const bool held = Clock::now() < inputFrom;
+    pollfd p[3] = {{held ? -1 : in[1], POLLOUT, 0}, {out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    if (poll(p, 3, waitMs(held ? inputFrom : deadline, 100)) < 0 && errno != EINTR) {
+      throw Failure(errnoText("poll"));
+    }
     if ((p[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
       const ssize_t n = ::write(in[1], input.data(), input.size());
       if (n > 0) input.remove_prefix(static_cast<std::size_t>(n));

@@ -67,6 +67,15 @@ struct Options {
   // doing. false forces the fallback that waits for the output to go quiet.
   bool watchSyscalls = true;
   std::chrono::milliseconds quiet{150};  // how long quiet means idle, in the fallback
+  // The pseudo-terminal reports 0 x 0, as a new one does before its size is
+  // set; the screen kept for the test is still columns x rows.
+  bool reportsNoSize = false;
+  // Standard input in non-blocking mode, as an earlier program may leave a
+  // terminal. A program that then waits in poll() never settles by its
+  // syscalls: use watchSyscalls = false with it.
+  bool nonBlockingInput = false;
+  // runScript only: how long to hold the input back after the start.
+  std::chrono::milliseconds inputDelay{0};
 };
 
 // Keys whose bytes are not plain characters, as xterm sends them in its normal
