@@ -153,19 +153,6 @@ TEST_F(Entrada, ANameLongerThanItsFieldIsAskedAgainWithoutCounting) {
   EXPECT_EQ(estado().errores, 1);
 }
 
-// The kept part of a longer line would be another value: 260 zeros and 75
-// would be an age of 0.
-TEST_F(Entrada, ALineLongerThanTheBufferIsAskedAgainWithoutCounting) {
-  const std::string ceros(260, '0');
-  teclear(ceros + "75\n" + ceros + "\n" + std::string(300, 'A') + "\n42\n" + std::string(255, 'B') +
-          "\n" + std::string(300, 'x') + "\nAna\n");
-  EXPECT_EQ(pedirNumero(18, 11, " * Edad                : ", 0, 60), 42);
-  EXPECT_EQ(estado().errores, 0);
-  // A line that just fits is judged like any other.
-  EXPECT_STREQ(pedirNombre(18, 9, " * Apellido del alumno : ", 19), "Ana");
-  EXPECT_EQ(estado().errores, 0);
-}
-
 TEST_F(Entrada, AnEmptyNameIsAccepted) {
   teclear("\n");
   EXPECT_STREQ(pedirNombre(18, 10, " * Nombre del alumno   : ", 19), "");
