@@ -32,6 +32,13 @@ void avisarQueNoSeAbreAlumnos() {
   avisarQueNoSeAbre(store::kArchivoAlumnos);
 }
 
+// The code is on file: the program ends with the message over the code's row.
+[[noreturn]] void terminarPorqueYaExiste() {
+  moveCursor(15, 8);
+  printText(" El alumno ya existe  ");
+  terminarPrograma();
+}
+
 void dibujarEncabezado(int contador) {
   clearScreen();
   moveCursor(18, 5);
@@ -47,16 +54,12 @@ void dibujarEncabezado(int contador) {
 // Reads the fields of one student into the record buffer. False when the
 // student file could not be read to the end, so a stored code might have been
 // missed.
-bool leerAlumno(const store::Archivo<store::Alumno>& alumnos, store::Alumno& alumno) {
+bool leerAlumno(store::Archivo<store::Alumno>& alumnos, store::Alumno& alumno) {
   char codigo[kLargoCodigo];
   leerCodigo(18, 8, " * Codigo del Alumno   : ", kPatronCodigo, codigo);
   const std::string_view tecleado(codigo, kLargoCodigo);
   const store::Busqueda repetido = store::buscarCodigo(alumnos, tecleado);
-  if (repetido.encontrado) {
-    moveCursor(15, 8);
-    printText(" El alumno ya existe  ");
-    terminarPrograma();
-  }
+  if (repetido.encontrado) terminarPorqueYaExiste();
   if (!repetido.resultado) return false;
   store::copiarTexto(alumno.codigo, tecleado);
 
@@ -86,10 +89,14 @@ void ingresarAlumnos() {
       avisarQueNoSeAbreAlumnos();
       return;
     }
-    // The store puts the file back as it was when the record cannot be
-    // written whole.
-    if (!alumnos.agregar(alumno)) {
-      avisarQueNoSeGraba(store::kArchivoAlumnos);
+    // Another copy may have stored the same code while this clerk typed the
+    // other fields: the store looks again under the append's lock, and such
+    // a code ends the program as one found at the code does. The store puts
+    // the file back as it was when the record cannot be written whole.
+    const store::Resultado agregado = alumnos.agregarSiNuevo(alumno);
+    if (agregado.falla == store::Falla::repetido) terminarPorqueYaExiste();
+    if (!agregado) {
+      avisarQueNoSeAgrego(agregado, store::kArchivoAlumnos);
       return;
     }
     clearScreen();

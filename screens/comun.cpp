@@ -4,6 +4,7 @@
 
 #include "app/entrada.hpp"
 #include "console/console.hpp"
+#include "store/archivos.hpp"
 
 using namespace console;
 
@@ -52,4 +53,16 @@ void avisarQueNoSeAbre(const char* archivo) {
 
 void avisarQueNoSeGraba(const char* archivo) {
   avisar(std::string(" No se pudo grabar en el archivo ") + archivo + " ...!!! ");
+}
+
+void avisarQueEstaEnUso(const char* archivo) {
+  avisar(std::string(" Archivo ") + archivo + " en uso, intente mas tarde ...!!! ");
+}
+
+void avisarQueNoSeAgrego(const store::Resultado& resultado, const char* archivo) {
+  if (resultado.falla == store::Falla::enUso) {
+    avisarQueEstaEnUso(archivo);
+  } else {
+    avisarQueNoSeGraba(archivo);
+  }
 }

@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "store/archivos.hpp"
+
 // Reads a code key by key after `prompt` at (column, row): exactly
 // patron.size() keys, each echoed as it arrives, every key counting (there
 // is no line editing). Asked again, without limit and without counting a
@@ -18,3 +20,7 @@ char preguntarSiNo(int column, int row, const char* pregunta);
 // The failures the screens report on row 20, each followed by a key.
 void avisarQueNoSeAbre(const char* archivo);   // " No se puede abrir el archivo ... "
 void avisarQueNoSeGraba(const char* archivo);  // " No se pudo grabar en el archivo ... "
+// Another copy of the program kept the file busy for longer than it waits.
+void avisarQueEstaEnUso(const char* archivo);  // " Archivo ... en uso, intente mas tarde ... "
+// An append that stored nothing: in use, or not stored.
+void avisarQueNoSeAgrego(const store::Resultado& resultado, const char* archivo);

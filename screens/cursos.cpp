@@ -18,12 +18,23 @@ constexpr std::size_t kLargoCodigo = sizeof(store::Curso::codigo);
 // Letter, letter, three digits, letter.
 constexpr std::string_view kPatronCodigo = "lldddl";
 static_assert(kPatronCodigo.size() == kLargoCodigo);
+constexpr int kColumnaCodigo = 10;
+constexpr int kFilaCodigo = 6;
+constexpr char kPideCodigo[] = " * Codigo del Curso : ";
 
 void dibujarEncabezado(std::int32_t contador) {
   moveCursor(12, 4);
   setTextColor(15);
   consoleWrite(" INGRESAR DATOS DEL CURSO ");
   printNumber(contador);
+}
+
+// A code already on file: the message three rows below the code, from the
+// first column, a key, and back to the menu (the caller returns).
+void rechazarRepetido(store::Archivo<store::Curso>& cursos) {
+  printText("\n\n\n\r Registro DE CURSO YA EXISTE ...!!!");
+  cursos.cerrar();
+  esperarTeclaEco();
 }
 
 // Fills the course buffer from the clerk's answers; the code is already known
@@ -53,13 +64,11 @@ void ingresarCursos() {
     dibujarEncabezado(contador);
 
     char codigo[kLargoCodigo];
-    leerCodigo(10, 6, " * Codigo del Curso : ", kPatronCodigo, codigo);
+    leerCodigo(kColumnaCodigo, kFilaCodigo, kPideCodigo, kPatronCodigo, codigo);
     const store::Busqueda busqueda =
         store::buscarCodigo(cursos, std::string_view(codigo, kLargoCodigo));
     if (busqueda.encontrado) {
-      printText("\n\n\n\r Registro DE CURSO YA EXISTE ...!!!");
-      cursos.cerrar();
-      esperarTeclaEco();
+      rechazarRepetido(cursos);
       return;
     }
     // A file we could not read to the end may hold the code further on:
@@ -71,8 +80,18 @@ void ingresarCursos() {
 
     pedirDatosDelCurso(codigo);
     // The clerk is told the course is registered only once it is on disk.
-    if (!cursos.agregar(estado().curso)) {
-      avisarQueNoSeGraba(store::kArchivoCursos);
+    // Another copy may have stored the same code while the clerk typed the
+    // name and credits: the store looks again under the append's lock, and
+    // the refusal then reads where it reads at the code, below the fields.
+    const store::Resultado agregado = cursos.agregarSiNuevo(estado().curso);
+    if (agregado.falla == store::Falla::repetido) {
+      moveCursor(kColumnaCodigo + static_cast<int>(sizeof kPideCodigo - 1 + kLargoCodigo),
+                 kFilaCodigo);
+      rechazarRepetido(cursos);
+      return;
+    }
+    if (!agregado) {
+      avisarQueNoSeAgrego(agregado, store::kArchivoCursos);
       return;
     }
     moveCursor(10, 12);

@@ -4,6 +4,8 @@
 // to TEMPORAL.txt, which then takes ALUMNO.txt's place in one step (the store
 // does this), so a crash at any moment leaves either the old file or the new
 // one. Nothing is reported as deleted unless it was.
+#include <cstdint>
+
 #include "app/entrada.hpp"
 #include "app/estado.hpp"
 #include "console/console.hpp"
@@ -15,19 +17,23 @@ using namespace console;
 
 namespace {
 
+enum class Borrado : std::uint8_t { hecho, fallido, enUso };
+
 // Rewrites ALUMNO.txt without the students whose code is claveEliminar, then
-// waits for a key. True when the file now holds only the others.
-bool reescribirAlumnos() {
+// waits for a key; hecho when the file now holds only the others. Another
+// copy keeping the file busy too long is enUso, with no key awaited yet.
+Borrado reescribirAlumnos() {
   const store::Resultado r = store::eliminarAlumnos(estado().claveEliminar);
+  if (r.falla == store::Falla::enUso) return Borrado::enUso;
   if (r.falla == store::Falla::noExiste) {
     printText("\n\n\n\rNo existe el archivo !!!\n");
     esperarTecla();
-    return false;
+    return Borrado::fallido;
   }
   esperarTeclaEco();
   // A directory that could not be flushed still names the new file: the
   // students are gone, only the change's survival of a power cut is in doubt.
-  return r || r.falla == store::Falla::sincronizarDirectorio;
+  return r || r.falla == store::Falla::sincronizarDirectorio ? Borrado::hecho : Borrado::fallido;
 }
 
 // Asks until the answer is S or N. Every key is echoed as typed; a wrong one
@@ -73,10 +79,14 @@ void eliminarAlumno() {
   if (busqueda.encontrado) {
     if (confirmar() == 'S') {
       alumnos.cerrar();
-      const bool eliminado = reescribirAlumnos();
+      const Borrado borrado = reescribirAlumnos();
+      if (borrado == Borrado::enUso) {
+        avisarQueEstaEnUso(store::kArchivoAlumnos);
+        return;
+      }
       moveCursor(10, 13);
-      printText(eliminado ? " Registro eliminado....!!! "
-                          : " No se pudo eliminar el registro ...!!! ");
+      printText(borrado == Borrado::hecho ? " Registro eliminado....!!! "
+                                          : " No se pudo eliminar el registro ...!!! ");
       esperarTeclaEco();
     }
   } else {

@@ -74,8 +74,8 @@ void ingresarNotas() {
     clearScreen();
     dibujarEncabezado(contador);
     pedirDatosDeLaNota();
-    if (!notas.agregar(estado().nota)) {
-      avisarQueNoSeGraba(store::kArchivoNotas);
+    if (const store::Resultado r = notas.agregar(estado().nota); !r) {
+      avisarQueNoSeAgrego(r, store::kArchivoNotas);
       return;
     }
     esperarTeclaEco();

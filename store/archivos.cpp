@@ -4,12 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
+
+#include "store/cerrojo.hpp"
 
 namespace store {
 namespace detalle {
@@ -108,10 +112,11 @@ Resultado comprobarRegular(const Descriptor& descriptor) {
 
 }  // namespace
 
-Resultado abrir(const char* nombre, bool agregar, Descriptor& descriptor) {
+Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor) {
   descriptor.cerrar();
-  if (!agregar) {
-    Descriptor nuevo(::open(nombre, O_RDONLY | kBanderasComunes));
+  if (apertura != Apertura::crear) {
+    const int modo = apertura == Apertura::leer ? O_RDONLY : O_RDWR;
+    Descriptor nuevo(::open(nombre, modo | kBanderasComunes));
     if (!nuevo.abierto()) {
       return falla(errno == ENOENT ? Falla::noExiste : Falla::noSeAbre, errno);
     }
@@ -145,39 +150,6 @@ Resultado abrir(const char* nombre, bool agregar, Descriptor& descriptor) {
     return {};
   }
   return falla(Falla::noSeAbre, EEXIST);
-}
-
-Resultado agregar(int descriptor, std::span<const unsigned char> registro) {
-  struct stat datos {};
-  if (::fstat(descriptor, &datos) != 0) return falla(Falla::escritura, errno);
-  const off_t tamanoAntes = datos.st_size;
-  const auto tamano = static_cast<off_t>(registro.size());
-  const off_t limite = tamanoAntes - tamanoAntes % tamano;
-
-  // A trailing fragment is overwritten; keep its bytes so that a failed
-  // append can put them back and leave the file exactly as it was.
-  unsigned char fragmento[64];
-  const auto largoFragmento = static_cast<std::size_t>(tamanoAntes - limite);
-  if (largoFragmento > sizeof fragmento) return falla(Falla::escritura, EINVAL);
-  if (largoFragmento > 0 && !leerTodo(descriptor, fragmento, largoFragmento, limite)) {
-    return falla(Falla::escritura, errno);
-  }
-
-  std::size_t escritos = 0;
-  if (escribirTodo(descriptor, registro.data(), registro.size(), limite, escritos) &&
-      ::fsync(descriptor) == 0) {
-    return {};
-  }
-  const int numeroError = errno;
-  // Best effort: the failure reported is the write's, whatever happens here.
-  if (::ftruncate(descriptor, tamanoAntes) == 0) {
-    const std::size_t pisados = escritos < largoFragmento ? escritos : largoFragmento;
-    std::size_t restaurados = 0;
-    if (pisados > 0 && escribirTodo(descriptor, fragmento, pisados, limite, restaurados)) {
-      (void)::fsync(descriptor);
-    }
-  }
-  return falla(Falla::escritura, numeroError);
 }
 
 LectorBloques::LectorBloques(int descriptor, std::size_t tamanoRegistro) noexcept
@@ -228,21 +200,143 @@ Resultado LectorBloques::estado() const noexcept {
   return {};
 }
 
+Resultado alDia(const char* nombre, Apertura apertura, Descriptor& descriptor) {
+  if (!descriptor.abierto()) return {};
+  switch (adondeLleva(nombre, descriptor.numero())) {
+    case Destino::esteArchivo:
+      return {};
+    case Destino::fallido:
+      return falla(Falla::noSeAbre, errno);
+    case Destino::otroArchivo:
+    case Destino::ninguno:
+      break;
+  }
+  return abrir(nombre, apertura, descriptor);
+}
+
+Busqueda buscarEn(int descriptor, std::size_t tamano, const Clave& clave) {
+  LectorBloques lector(descriptor, tamano);
+  const CodigoBuscado buscado(clave.codigo, clave.ancho);
+  // Codes are compared where they lie in the buffer: no record is decoded.
+  for (auto bloque = lector.siguienteBloque(); !bloque.empty(); bloque = lector.siguienteBloque()) {
+    for (std::size_t i = 0; i < bloque.size(); i += tamano) {
+      if (buscado.en(bloque.data() + i + clave.desplazamiento)) return Busqueda{true, {}};
+    }
+  }
+  return Busqueda{false, lector.estado()};
+}
+
+namespace {
+
+using Reloj = std::chrono::steady_clock;
+
+// Between two tries at a lock that another copy holds: short at first, as
+// most appends take a few milliseconds, longer while the wait goes on.
+constexpr std::chrono::milliseconds kPrimeraPausa{1};
+constexpr std::chrono::milliseconds kPausaMaxima{10};
+
+// Takes the lock of the file `nombre` open on `descriptor`, waiting for other
+// copies up to kEsperaMaxima. Once it is taken, the name must still lead to
+// the file locked: the copy that held the lock may have put a new file in
+// the old one's place, which is then opened (as `apertura` says) and locked
+// in its turn. On failure no lock is held.
+Resultado bloquear(const char* nombre, Apertura apertura, Descriptor& descriptor) {
+  const Reloj::time_point limite = Reloj::now() + kEsperaMaxima;
+  std::chrono::milliseconds pausa = kPrimeraPausa;
+  for (;;) {
+    switch (intentarBloquear(descriptor.numero())) {
+      case Intento::fallido:
+        return falla(Falla::escritura, errno);
+      case Intento::ocupado:
+        if (Reloj::now() >= limite) return falla(Falla::enUso, EAGAIN);
+        std::this_thread::sleep_for(pausa);
+        pausa = std::min(pausa * 2, kPausaMaxima);
+        continue;
+      case Intento::tomado:
+        break;
+    }
+    const Destino destino = adondeLleva(nombre, descriptor.numero());
+    if (destino == Destino::esteArchivo) return {};
+    const int numeroError = errno;
+    descriptor.cerrar();  // and with it the lock on the old file
+    if (destino == Destino::fallido) return falla(Falla::noSeAbre, numeroError);
+    if (Resultado r = abrir(nombre, apertura, descriptor); !r) return r;
+  }
+}
+
+// Gives the lock back at the end of the scope. Should the system refuse,
+// the descriptor is closed, which gives it back too: a lock left held would
+// stop every other copy while this one's clerk types.
+class Liberar {
+ public:
+  explicit Liberar(Descriptor& descriptor) noexcept : descriptor_(descriptor) {}
+  Liberar(const Liberar&) = delete;
+  Liberar& operator=(const Liberar&) = delete;
+  ~Liberar() {
+    if (descriptor_.abierto() && !desbloquear(descriptor_.numero())) descriptor_.cerrar();
+  }
+
+ private:
+  Descriptor& descriptor_;
+};
+
+Resultado agregarAlFinal(int descriptor, std::span<const unsigned char> registro) {
+  struct stat datos {};
+  if (::fstat(descriptor, &datos) != 0) return falla(Falla::escritura, errno);
+  const off_t tamanoAntes = datos.st_size;
+  const auto tamano = static_cast<off_t>(registro.size());
+  const off_t limite = tamanoAntes - tamanoAntes % tamano;
+
+  // A trailing fragment is overwritten; keep its bytes so that a failed
+  // append can put them back and leave the file exactly as it was.
+  unsigned char fragmento[64];
+  const auto largoFragmento = static_cast<std::size_t>(tamanoAntes - limite);
+  if (largoFragmento > sizeof fragmento) return falla(Falla::escritura, EINVAL);
+  if (largoFragmento > 0 && !leerTodo(descriptor, fragmento, largoFragmento, limite)) {
+    return falla(Falla::escritura, errno);
+  }
+
+  std::size_t escritos = 0;
+  if (escribirTodo(descriptor, registro.data(), registro.size(), limite, escritos) &&
+      ::fsync(descriptor) == 0) {
+    return {};
+  }
+  const int numeroError = errno;
+  // Best effort: the failure reported is the write's, whatever happens here.
+  if (::ftruncate(descriptor, tamanoAntes) == 0) {
+    const std::size_t pisados = escritos < largoFragmento ? escritos : largoFragmento;
+    std::size_t restaurados = 0;
+    if (pisados > 0 && escribirTodo(descriptor, fragmento, pisados, limite, restaurados)) {
+      (void)::fsync(descriptor);
+    }
+  }
+  return falla(Falla::escritura, numeroError);
+}
+
+}  // namespace
+
+Resultado agregar(const char* nombre, Apertura apertura, Descriptor& descriptor,
+                  std::span<const unsigned char> registro, const Clave* clave) {
+  if (Resultado r = bloquear(nombre, apertura, descriptor); !r) return r;
+  const Liberar liberar(descriptor);
+  if (clave != nullptr) {
+    const Busqueda busqueda = buscarEn(descriptor.numero(), registro.size(), *clave);
+    if (busqueda.encontrado) return falla(Falla::repetido, EEXIST);
+    // A file not read to the end may hold the code further on.
+    if (!busqueda.resultado) return busqueda.resultado;
+  }
+  return agregarAlFinal(descriptor.numero(), registro);
+}
+
 }  // namespace detalle
 
 namespace {
 
 template <class R>
-Busqueda buscar(const Archivo<R>& archivo, std::string_view codigo) {
-  detalle::LectorBloques lector(detalle::Acceso::descriptor(archivo), Formato<R>::tamano);
-  const detalle::CodigoBuscado buscado(codigo, sizeof(R::codigo));
-  // Codes are compared where they lie in the buffer: no record is decoded.
-  for (auto bloque = lector.siguienteBloque(); !bloque.empty(); bloque = lector.siguienteBloque()) {
-    for (std::size_t i = 0; i < bloque.size(); i += Formato<R>::tamano) {
-      if (buscado.en(bloque.data() + i + Formato<R>::codigo)) return Busqueda{true, {}};
-    }
-  }
-  return Busqueda{false, lector.estado()};
+Busqueda buscar(Archivo<R>& archivo, std::string_view codigo) {
+  if (Resultado r = archivo.alDia(); !r) return Busqueda{false, r};
+  const detalle::Clave clave{codigo, Formato<R>::codigo, sizeof(R::codigo)};
+  return detalle::buscarEn(detalle::Acceso::descriptor(archivo), Formato<R>::tamano, clave);
 }
 
 // The file a name stands for: the name itself, or where a symbolic link in
@@ -333,18 +427,26 @@ class Temporal {
 
 }  // namespace
 
-Busqueda buscarCodigo(const Archivo<Alumno>& alumnos, std::string_view codigo) {
+Busqueda buscarCodigo(Archivo<Alumno>& alumnos, std::string_view codigo) {
   return buscar(alumnos, codigo);
 }
 
-Busqueda buscarCodigo(const Archivo<Curso>& cursos, std::string_view codigo) {
+Busqueda buscarCodigo(Archivo<Curso>& cursos, std::string_view codigo) {
   return buscar(cursos, codigo);
 }
 
 Resultado eliminarAlumnos(std::string_view codigo) {
-  Archivo<Alumno> origen;
-  if (Resultado r = origen.abrirParaLeer(); !r) return r;
-  const int descriptorOrigen = detalle::Acceso::descriptor(origen);
+  // Open for writing, as a lock that keeps appends out needs. The lock is
+  // held until the new file has taken the old one's place and that is on the
+  // disk: `origen`, closed last on every way out, gives it back.
+  detalle::Descriptor origen;
+  if (Resultado r = detalle::abrir(kArchivoAlumnos, detalle::Apertura::escribir, origen); !r) {
+    return r;
+  }
+  if (Resultado r = detalle::bloquear(kArchivoAlumnos, detalle::Apertura::escribir, origen); !r) {
+    return r;
+  }
+  const int descriptorOrigen = origen.numero();
   struct stat datos {};
   if (::fstat(descriptorOrigen, &datos) != 0) return Resultado{Falla::noSeAbre, errno};
 
@@ -376,7 +478,6 @@ Resultado eliminarAlumnos(std::string_view codigo) {
   // A read error would silently lose every record after it.
   if (Resultado r = lector.estado(); !r) return r;
   if (Resultado r = temporal.terminar(); !r) return r;
-  origen.cerrar();
 
   const std::string destino = archivoReal(kArchivoAlumnos);
   if (::rename(kArchivoTemporal, destino.c_str()) != 0) return Resultado{Falla::renombrar, errno};

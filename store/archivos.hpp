@@ -5,19 +5,31 @@
 // lives in the current directory. Failures come back as values carrying the
 // errno of the call that failed; nothing here throws or prints.
 //
+// Several copies of the program may work on one directory at once. Each
+// append and each deletion holds its file's lock (cerrojo.hpp) from the
+// moment it looks at the file's end, or its first record, until its last
+// change is on the disk, and a copy that finds the lock taken waits for it
+// up to kEsperaMaxima. The lock is never held between two calls here, so
+// never while a person types. A deletion replaces the student file with a
+// new one, so an open file may be an old one: appends and code lookups go
+// to the file the name leads to now, opening it afresh when needed.
+//
 // A typical screen:
 //
 //   store::Archivo<store::Alumno> alumnos;
 //   if (!alumnos.abrirParaAgregar()) { ... }          // created when missing
 //   const store::Busqueda duplicado = store::buscarCodigo(alumnos, codigo);
 //   ...
-//   if (const store::Resultado r = alumnos.agregar(estado.alumno); !r) { ... }
+//   ...                                               // the clerk types the other fields
+//   const store::Resultado r = alumnos.agregarSiNuevo(estado.alumno);
+//   if (r.falla == store::Falla::repetido) { ... }   // another copy stored the code meanwhile
 //
 //   store::Recorrido recorrido(alumnos);
 //   while (recorrido.siguiente(estado.alumno)) { ... }
 //   if (!recorrido.estado()) { ... }                 // a read error cut the list short
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -44,7 +56,16 @@ enum class Falla : std::uint8_t {
   // The new student file is in place, but its name may not survive a power
   // cut: the directory could not be flushed.
   sincronizarDirectorio,
+  // Another copy held the file's lock for longer than kEsperaMaxima; nothing
+  // was changed.
+  enUso,
+  // The code is stored already (by another copy while this one's clerk
+  // typed): nothing was written.
+  repetido,
 };
+
+// How long an append or a deletion waits for another copy's to end.
+inline constexpr std::chrono::seconds kEsperaMaxima{10};
 
 struct [[nodiscard]] Resultado {
   Falla falla = Falla::ninguna;
@@ -80,13 +101,39 @@ class Descriptor {
   int numero_ = -1;
 };
 
-// Opens a regular file for reading (and writing when `agregar`, creating it
-// when missing and making its name durable). Anything else is a failure.
-Resultado abrir(const char* nombre, bool agregar, Descriptor& descriptor);
+enum class Apertura : std::uint8_t {
+  leer,
+  escribir,  // read and write
+  crear,     // read and write, creating the file when missing
+};
 
-// Writes one record at the last whole-record boundary and fsyncs; on failure
-// the file is put back byte for byte.
-Resultado agregar(int descriptor, std::span<const unsigned char> registro);
+// Opens a regular file as `apertura` says; a file created is made durable
+// (its name flushed). Anything but a regular file is a failure.
+Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor);
+
+// Makes an open `descriptor` the file `nombre` leads to now: a file replaced
+// or removed since it was opened is closed and the name opened afresh as
+// `apertura` says. A closed descriptor is left closed.
+Resultado alDia(const char* nombre, Apertura apertura, Descriptor& descriptor);
+
+// Where a record keeps its code, and the code it holds.
+struct Clave {
+  std::string_view codigo;
+  std::size_t desplazamiento;
+  std::size_t ancho;
+};
+
+// Whether a record in the file open on `descriptor` (records of `tamano`
+// bytes) holds clave's code, as codigoIgual compares.
+Busqueda buscarEn(int descriptor, std::size_t tamano, const Clave& clave);
+
+// Under the lock of the file `nombre` open on `descriptor` (brought up to
+// date first as alDia does): when `clave` is given and a stored record has
+// its code, nothing is written (Falla::repetido); otherwise writes one record
+// at the last whole-record boundary and fsyncs. On failure the file is put
+// back byte for byte.
+Resultado agregar(const char* nombre, Apertura apertura, Descriptor& descriptor,
+                  std::span<const unsigned char> registro, const Clave* clave);
 
 // Delivers a file's whole records in order from offset 0, through one fixed
 // buffer, without moving the descriptor's offset.
@@ -170,24 +217,47 @@ template <class R>
 class Archivo {
  public:
   // Read-only. A missing file is Falla::noExiste.
-  Resultado abrirParaLeer() { return detalle::abrir(Formato<R>::archivo, false, descriptor_); }
+  Resultado abrirParaLeer() { return abrir(detalle::Apertura::leer); }
   // Read and append, creating an empty file when there is none. A file
   // created here whose name cannot be made durable is taken back.
-  Resultado abrirParaAgregar() { return detalle::abrir(Formato<R>::archivo, true, descriptor_); }
+  Resultado abrirParaAgregar() { return abrir(detalle::Apertura::crear); }
 
   // Appends one record after the last whole record (overwriting a trailing
-  // fragment) and fsyncs it. On failure the file holds what it held before.
+  // fragment) and fsyncs it, under the file's lock, to the file the name
+  // leads to now. On failure the file holds what it held before; Falla::enUso
+  // when another copy kept the lock too long.
   Resultado agregar(const R& registro) {
     const Bytes<R> bytes = codificar(registro);
-    return detalle::agregar(descriptor_.numero(), bytes);
+    return detalle::agregar(Formato<R>::archivo, apertura_, descriptor_, bytes, nullptr);
   }
+
+  // The same, unless a record with this one's code (up to its zero) is
+  // stored by then: Falla::repetido, and nothing written. The code is looked
+  // up under the append's own lock, so no other copy can store it in between.
+  Resultado agregarSiNuevo(const R& registro) {
+    const Bytes<R> bytes = codificar(registro);
+    const std::string_view campo(registro.codigo, sizeof registro.codigo);
+    const detalle::Clave clave{campo.substr(0, campo.find('\0')), Formato<R>::codigo,
+                               sizeof registro.codigo};
+    return detalle::agregar(Formato<R>::archivo, apertura_, descriptor_, bytes, &clave);
+  }
+
+  // Makes the open file the one the name leads to now (see detalle::alDia).
+  Resultado alDia() { return detalle::alDia(Formato<R>::archivo, apertura_, descriptor_); }
 
   bool abierto() const noexcept { return descriptor_.abierto(); }
   void cerrar() noexcept { descriptor_.cerrar(); }
 
  private:
   friend struct detalle::Acceso;
+
+  Resultado abrir(detalle::Apertura apertura) {
+    apertura_ = apertura;
+    return detalle::abrir(Formato<R>::archivo, apertura, descriptor_);
+  }
+
   detalle::Descriptor descriptor_;
+  detalle::Apertura apertura_ = detalle::Apertura::leer;  // how it was opened, to open it again
 };
 
 namespace detalle {
@@ -223,17 +293,21 @@ class Recorrido {
   detalle::LectorBloques lector_;
 };
 
-// Whether any stored record's codigo equals `codigo` exactly (codigoIgual).
-// Stops at the first match.
-Busqueda buscarCodigo(const Archivo<Alumno>& alumnos, std::string_view codigo);
-Busqueda buscarCodigo(const Archivo<Curso>& cursos, std::string_view codigo);
+// Whether any stored record's codigo equals `codigo` exactly (codigoIgual),
+// in the file the name leads to now (see Archivo::alDia). Stops at the first
+// match. No lock is taken: a record another copy is appending meanwhile may
+// be missed, and agregarSiNuevo's look under the lock is there for that.
+Busqueda buscarCodigo(Archivo<Alumno>& alumnos, std::string_view codigo);
+Busqueda buscarCodigo(Archivo<Curso>& cursos, std::string_view codigo);
 
 // Rewrites ALUMNO.txt without the students whose code is `codigo` (as
 // codigoIgual compares), the others in their order, byte for byte; a
 // trailing fragment is dropped. The kept records go to TEMPORAL.txt, which
 // then takes ALUMNO.txt's place in one step, so that ALUMNO.txt always holds
 // either all the old records or exactly the kept ones. On any failure before
-// that step, ALUMNO.txt is untouched and TEMPORAL.txt is gone.
+// that step, ALUMNO.txt is untouched and TEMPORAL.txt is gone. The whole
+// deletion holds the student file's lock, and only its holder writes
+// TEMPORAL.txt; Falla::enUso when another copy kept it too long.
 Resultado eliminarAlumnos(std::string_view codigo);
 
 // What the start-up recovery did.

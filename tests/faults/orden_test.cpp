@@ -1,10 +1,12 @@
 // The order in which the program hands its records to the disk, read from
-// strace's log: a record the clerk has been told about is on the disk, and a
-// power cut during a deletion leaves a student file that was flushed whole.
+// strace's log: a record the clerk has been told about is on the disk, a
+// power cut during a deletion leaves a student file that was flushed whole,
+// and every change is made under the file's lock.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,7 @@ using fallos::Llamada;
 const std::vector<std::string> kTrazar = {
     "-e",
     "trace=openat,close,write,pwrite64,fsync,fdatasync,sync_file_range,rename,renameat,"
-    "renameat2,ftruncate,unlink"};
+    "renameat2,ftruncate,unlink,fcntl"};
 // Large enough for a whole block of the deletion's copy.
 constexpr int kLargoCadenas = 300 * 1024;
 
@@ -42,6 +44,35 @@ std::size_t veces(const std::string& texto, const std::string& buscado) {
   for (std::size_t p = texto.find(buscado); p != std::string::npos; p = texto.find(buscado, p + 1))
     ++n;
   return n;
+}
+
+bool esDeDatos(const Llamada& llamada) {
+  return llamada.objetivo == "ALUMNO.txt" || llamada.objetivo == "CURSO.txt" ||
+         llamada.objetivo == "NOTAALUMNO.txt" || llamada.objetivo == "TEMPORAL.txt";
+}
+
+// Every change to a record file (a write, a cut, the scratch file's removal,
+// the replacement) is made while the program holds a lock on one. (That no
+// lock is held while the clerk types is seen in a terminal: the end-to-end
+// tests take the lock themselves at each prompt.)
+void expectCambiosBajoCerrojo(const std::vector<Llamada>& llamadas) {
+  std::set<int> bloqueados;  // descriptors holding a lock
+  int cambios = 0;
+  for (const Llamada& l : llamadas) {
+    if (l.nombre == "fcntl" && esDeDatos(l) && l.linea.find("F_WRLCK") != std::string::npos &&
+        l.resultado == "0") {
+      bloqueados.insert(l.descriptor);
+    } else if ((l.nombre == "fcntl" && l.linea.find("F_UNLCK") != std::string::npos) ||
+               l.nombre == "close") {
+      bloqueados.erase(l.descriptor);
+    } else if ((l.nombre == "pwrite64" || l.nombre == "ftruncate" || l.nombre == "rename" ||
+                l.nombre == "unlink") &&
+               esDeDatos(l)) {
+      EXPECT_FALSE(bloqueados.empty()) << "changed without the lock: " << l.linea;
+      ++cambios;
+    }
+  }
+  EXPECT_GT(cambios, 0);
 }
 
 std::string describir(const std::vector<Llamada>& llamadas) {
@@ -79,6 +110,7 @@ TEST_P(DurableAppend, EachRecordIsOnTheDiskBeforeTheScreenMovesOn) {
   ASSERT_EQ(traza.script.status, 0) << traza.script.errors;
   const std::vector<Llamada>& llamadas = traza.llamadas;
   SCOPED_TRACE(describir(llamadas));
+  expectCambiosBajoCerrojo(llamadas);
 
   // A file the program makes is a name in the directory: flushed before the
   // first record goes into it.
@@ -208,6 +240,7 @@ TEST_P(DurableDeletion, TheNewFileIsFlushedBeforeItsRenameAndTheRenameBeforeTheC
   ASSERT_EQ(traza.script.status, 0) << traza.script.errors;
   const std::vector<Llamada>& llamadas = traza.llamadas;
   SCOPED_TRACE(describir(llamadas));
+  expectCambiosBajoCerrojo(llamadas);
 
   // The kept students, put together from the writes to TEMPORAL.txt.
   std::string escrito;
