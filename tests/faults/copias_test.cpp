@@ -1,0 +1,546 @@
+// Several copies of the program at work in one directory at once, as clerks
+// at two desks or in two windows run it: nothing entered is lost, nothing
+// deleted comes back, a code is stored once, no copy waits on another's
+// clerk, and a copy kept waiting too long says so and changes nothing.
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "alumnos.hpp"
+#include "comun.hpp"
+#include "files.hpp"
+#include "terminal.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using harness::Estudiante;
+using harness::Terminal;
+using Reloj = std::chrono::steady_clock;
+
+const std::string kAlumnos = "ALUMNO.txt";
+const std::string kCursos = "CURSO.txt";
+const std::string kNotas = "NOTAALUMNO.txt";
+const std::string kYaExiste = " El alumno ya existe  ";
+const std::string kCursoYaExiste = " Registro DE CURSO YA EXISTE ...!!!";
+
+std::string enUso(const std::string& archivo) {
+  return " Archivo " + archivo + " en uso, intente mas tarde ...!!! ";
+}
+
+// The lock every copy takes on a record file, taken by the test as another
+// copy would take it: one byte at 2^62, far past any data.
+class Cerrojo {
+ public:
+  explicit Cerrojo(const std::string& archivo)
+      : descriptor_(::open(archivo.c_str(), O_RDWR | O_CLOEXEC)) {}
+  ~Cerrojo() { soltar(); }
+  Cerrojo(const Cerrojo&) = delete;
+  Cerrojo& operator=(const Cerrojo&) = delete;
+
+  // Without waiting; false when a copy holds it.
+  bool tomar() {
+    struct flock cerrojo {};
+    cerrojo.l_type = F_WRLCK;
+    cerrojo.l_whence = SEEK_SET;
+    cerrojo.l_start = off_t{1} << 62;
+    cerrojo.l_len = 1;
+    return ::fcntl(descriptor_, F_OFD_SETLK, &cerrojo) == 0;
+  }
+  void soltar() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+    descriptor_ = -1;
+  }
+
+ private:
+  int descriptor_;
+};
+
+bool libre(const std::string& archivo) {
+  return Cerrojo(archivo).tomar();
+}
+
+// Returns once the copy sleeps between two tries at a lock.
+void esperarQueEspere(pid_t pid) {
+  const Reloj::time_point limite = Reloj::now() + 8s;
+  for (;;) {
+    std::ifstream llamada("/proc/" + std::to_string(pid) + "/syscall");
+    long numero = -1;
+    if (llamada >> numero && (numero == SYS_clock_nanosleep || numero == SYS_nanosleep)) return;
+    ASSERT_LT(Reloj::now(), limite) << "the copy never came to wait for the lock";
+    std::this_thread::sleep_for(2ms);
+  }
+}
+
+harness::Options conPlazo(std::chrono::milliseconds plazo) {
+  harness::Options opciones;
+  opciones.deadline = plazo;
+  return opciones;
+}
+
+struct Copia {
+  harness::Script script;
+  double segundos = 0;
+};
+
+// One copy of the program per input, all started at once in `dir`.
+std::vector<Copia> aLaVez(const harness::ScratchDir& dir,
+                          const std::vector<std::string>& entradas) {
+  std::vector<Copia> copias(entradas.size());
+  std::vector<std::exception_ptr> errores(entradas.size());
+  std::vector<std::thread> hilos;
+  for (std::size_t i = 0; i < entradas.size(); ++i) {
+    hilos.emplace_back([&, i] {
+      const Reloj::time_point inicio = Reloj::now();
+      try {
+        copias[i].script = harness::runScript(dir.path(), entradas[i], conPlazo(60s));
+      } catch (...) {
+        errores[i] = std::current_exception();
+      }
+      copias[i].segundos = std::chrono::duration<double>(Reloj::now() - inicio).count();
+    });
+  }
+  for (std::thread& hilo : hilos)
+    hilo.join();
+  for (const std::exception_ptr& error : errores)
+    if (error) std::rethrow_exception(error);
+  return copias;
+}
+
+std::string tecleado(const Estudiante& e) {
+  return fallos::alumnoTecleado(e.codigo, e.apellido, e.nombre, e.edad);
+}
+
+// One visit to the student screen that enters `estudiantes`.
+std::string altas(const std::vector<Estudiante>& estudiantes) {
+  std::string entrada = "1\n";
+  for (std::size_t i = 0; i < estudiantes.size(); ++i) {
+    const Estudiante& e = estudiantes[i];
+    entrada += e.codigo + e.apellido + "\n" + e.nombre + "\n" + std::to_string(e.edad) + "\n";
+    entrada += i + 1 < estudiantes.size() ? "S" : "Nx";
+  }
+  return entrada + "0\n";
+}
+
+// One confirmed deletion per code.
+std::string bajas(const std::vector<std::string>& codigos) {
+  std::string entrada;
+  for (const std::string& codigo : codigos)
+    entrada += "5\n" + codigo + "\nSabc";
+  return entrada + "0\n";
+}
+
+std::size_t veces(const std::string& texto, const std::string& buscado) {
+  std::size_t n = 0;
+  for (std::size_t p = texto.find(buscado); p != std::string::npos; p = texto.find(buscado, p + 1))
+    ++n;
+  return n;
+}
+
+// A file holds exactly the records of `grupos`, each once, with no fragment,
+// and each group's records in the group's order. Returns how many it holds.
+std::size_t expectExactamente(const std::string& bytes, std::size_t tamano,
+                              const std::vector<std::vector<std::string>>& grupos) {
+  EXPECT_EQ(bytes.size() % tamano, 0u) << "a fragment at the end";
+  std::vector<std::string> registros;
+  for (std::size_t i = 0; i + tamano <= bytes.size(); i += tamano)
+    registros.push_back(bytes.substr(i, tamano));
+  std::vector<std::string> esperados;
+  for (const std::vector<std::string>& grupo : grupos) {
+    auto desde = registros.cbegin();
+    bool enOrden = true;
+    for (const std::string& registro : grupo) {
+      desde = std::find(desde, registros.cend(), registro);
+      enOrden = enOrden && desde != registros.cend();
+      if (enOrden) ++desde;
+    }
+    EXPECT_TRUE(enOrden) << "a group's records are missing or out of their order";
+    esperados.insert(esperados.end(), grupo.begin(), grupo.end());
+  }
+  std::vector<std::string> tenidos = registros;
+  std::sort(tenidos.begin(), tenidos.end());
+  std::sort(esperados.begin(), esperados.end());
+  std::vector<std::string> perdidos, sobrantes;
+  std::set_difference(esperados.begin(), esperados.end(), tenidos.begin(), tenidos.end(),
+                      std::back_inserter(perdidos));
+  std::set_difference(tenidos.begin(), tenidos.end(), esperados.begin(), esperados.end(),
+                      std::back_inserter(sobrantes));
+  EXPECT_EQ(perdidos.size(), 0u) << "records lost";
+  EXPECT_EQ(sobrantes.size(), 0u) << "records that should not be there, or twice";
+  return registros.size();
+}
+
+std::vector<std::string> comoRegistros(const std::vector<Estudiante>& estudiantes,
+                                       std::string (*codificar)(const Estudiante&)) {
+  std::vector<std::string> registros;
+  for (const Estudiante& e : estudiantes)
+    registros.push_back(codificar(e));
+  return registros;
+}
+
+TEST(VariasCopias, EightCopiesEnteringAndDeletingStudentsLoseNothingAndBringNothingBack) {
+  constexpr int kRondas = 4;
+  constexpr int kSembrados = 40;
+  constexpr int kAltasPorCopia = 10;
+  constexpr int kBajasPorCopia = 4;
+  std::size_t revisados = 0;
+  double masLarga = 0;
+  for (unsigned semilla = 1; semilla <= kRondas; ++semilla) {
+    SCOPED_TRACE("round with seed " + std::to_string(semilla));
+    std::mt19937 azar(semilla);
+    harness::ScratchDir dir;
+    std::vector<Estudiante> sembrados = harness::numerados(1, kSembrados);
+    std::shuffle(sembrados.begin(), sembrados.end(), azar);
+    dir.write(kAlumnos, harness::registros(sembrados));
+    std::vector<Estudiante> borrados = sembrados;
+    std::shuffle(borrados.begin(), borrados.end(), azar);
+    borrados.resize(4 * kBajasPorCopia);
+
+    std::vector<std::string> entradas;
+    std::vector<bool> borra;
+    std::vector<std::vector<std::string>> grupos;
+    for (int c = 0; c < 4; ++c) {
+      const std::vector<Estudiante> propios =
+          harness::numerados(1000 * (c + 1) + static_cast<int>(semilla), kAltasPorCopia);
+      entradas.push_back(altas(propios));
+      borra.push_back(false);
+      grupos.push_back(comoRegistros(propios, &tecleado));
+      std::vector<std::string> codigos;
+      for (int b = 0; b < kBajasPorCopia; ++b)
+        codigos.push_back(borrados[static_cast<std::size_t>(c * kBajasPorCopia + b)].codigo);
+      entradas.push_back(bajas(codigos));
+      borra.push_back(true);
+    }
+    std::vector<Estudiante> quedan;
+    for (const Estudiante& e : sembrados) {
+      if (std::none_of(borrados.begin(), borrados.end(),
+                       [&](const Estudiante& b) { return b.codigo == e.codigo; }))
+        quedan.push_back(e);
+    }
+    grupos.push_back(comoRegistros(quedan, &harness::registro));
+
+    const std::vector<Copia> copias = aLaVez(dir, entradas);
+    for (std::size_t i = 0; i < copias.size(); ++i) {
+      const harness::Script& s = copias[i].script;
+      SCOPED_TRACE("copy " + std::to_string(i));
+      EXPECT_EQ(s.status, 0);
+      EXPECT_EQ(s.errors, "");
+      EXPECT_FALSE(fallos::muestra(s.output, enUso(kAlumnos)));
+      EXPECT_EQ(veces(s.output, fallos::kEliminado), borra[i] ? std::size_t{kBajasPorCopia} : 0);
+      EXPECT_EQ(veces(s.output, fallos::kOtroAlumno), borra[i] ? 0 : std::size_t{kAltasPorCopia});
+      masLarga = std::max(masLarga, copias[i].segundos);
+    }
+    revisados += expectExactamente(dir.read(kAlumnos), 59, grupos);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{kAlumnos});
+  }
+  std::printf(
+      "%d rounds of 8 copies (4 entering %d students each, 4 deleting %d each): "
+      "%zu records checked; the longest copy ran %.2f s\n",
+      kRondas, kAltasPorCopia, kBajasPorCopia, revisados, masLarga);
+}
+
+TEST(VariasCopias, CoursesAndGradesEnteredByEightCopiesAtOnceAreAllStored) {
+  constexpr int kPorCopia = 10;
+  harness::ScratchDir dir;
+  std::vector<std::string> entradas;
+  std::vector<std::vector<std::string>> cursos, notas;
+  for (int c = 0; c < 4; ++c) {
+    std::string curso = "2\n";
+    std::string nota = "3\n";
+    cursos.emplace_back();
+    notas.emplace_back();
+    for (int i = 0; i < kPorCopia; ++i) {
+      const std::string otro = i + 1 < kPorCopia ? "S" : "N";
+      char codigo[8];
+      std::snprintf(codigo, sizeof codigo, "C%c%03dZ", 'A' + c, i);
+      const std::string nombre = std::string("Curso") + static_cast<char>('a' + i);
+      const int creditos = 1 + i % 5;
+      curso += codigo + nombre + "\n" + std::to_string(creditos) + "\nx" + otro;
+      cursos.back().push_back(fallos::curso(codigo, nombre, creditos));
+      const std::string alumno = harness::numerado(100 * c + i).codigo;
+      const std::vector<std::int32_t> valores = {i, c, 20 - i, 10, 20};
+      nota += alumno + "\n" + codigo + "\n";
+      for (const std::int32_t valor : valores)
+        nota += std::to_string(valor) + "\n";
+      nota += "x" + otro;
+      notas.back().push_back(fallos::nota(alumno, codigo, valores));
+    }
+    entradas.push_back(curso + "0\n");
+    entradas.push_back(nota + "0\n");
+  }
+  for (const Copia& copia : aLaVez(dir, entradas)) {
+    EXPECT_EQ(copia.script.status, 0);
+    EXPECT_EQ(copia.script.errors, "");
+  }
+  const std::size_t revisados = expectExactamente(dir.read(kCursos), 50, cursos) +
+                                expectExactamente(dir.read(kNotas), 35, notas);
+  EXPECT_EQ(revisados, 2u * 4 * kPorCopia);
+  std::printf("8 copies (4 entering courses, 4 grades): %zu records checked\n", revisados);
+}
+
+// A screen up to its append, left for the lock: the last key is sent and not
+// waited for.
+struct Visita {
+  const char* name;
+  std::string archivo;  // the file it appends to or rewrites
+  std::vector<std::string> teclas;
+};
+
+void hastaElCerrojo(Terminal& t, const Visita& v) {
+  for (std::size_t i = 0; i + 1 < v.teclas.size(); ++i)
+    t.typeByteByByte(v.teclas[i]);
+  t.send(v.teclas.back());
+}
+
+const Estudiante kJuan{"12345678A", "Perez", "Juan", 20};
+const Estudiante kAna{"87654321B", "Lopez", "Ana", 19};
+const Estudiante kLuis{"11111111C", "Ruiz", "Luis", 33};
+const Estudiante kEva{"22222222D", "Soto", "Eva", 41};
+
+TEST(VariasCopias, TheSameNewCodeTypedByThreeCopiesAtOnceIsStoredOnce) {
+  struct Caso {
+    Visita visita;
+    std::string antes;
+    std::string registro;  // stored by the one copy that gets there first
+    std::string hecho;     // what that copy shows next, at (columna, fila)
+    int columna, fila;
+    bool terminan;  // the others end the program (students) or go back to the menu
+  };
+  const Caso casos[] = {
+      {{"Students", kAlumnos, {"1\r", "11111111C", "Ruiz\r", "Luis\r", "33\r"}},
+       harness::registro(kJuan),
+       tecleado(kLuis),
+       fallos::kOtroAlumno,
+       15,
+       8,
+       true},
+      {{"Courses", kCursos, {"2\r", "AB123C", "Quimica\r", "3\r"}},
+       fallos::curso("ZZ999Z", "Arte", 1),
+       fallos::curso("AB123C", "Quimica", 3),
+       fallos::kCursoRegistrado,
+       10,
+       12,
+       false},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.visita.name);
+    harness::ScratchDir dir;
+    dir.write(c.visita.archivo, c.antes);
+    // Held by the test until the three have typed the code and every field,
+    // so that each finds the code new at first and only the look under the
+    // lock can tell.
+    Cerrojo otraCopia(dir.path() + "/" + c.visita.archivo);
+    ASSERT_TRUE(otraCopia.tomar());
+    std::vector<std::unique_ptr<Terminal>> copias;
+    for (int i = 0; i < 3; ++i) {
+      copias.push_back(std::make_unique<Terminal>(dir.path()));
+      hastaElCerrojo(*copias.back(), c.visita);
+    }
+    for (const auto& t : copias)
+      esperarQueEspere(t->pid());
+    otraCopia.soltar();
+
+    int primeras = 0;
+    for (const auto& t : copias) {
+      t->settle();
+      SCOPED_TRACE(t->dump());
+      if (t->text(c.columna, c.fila, static_cast<int>(c.hecho.size())) == c.hecho) {
+        ++primeras;
+        continue;
+      }
+      // Refused as a code found at the code is, with the fields still shown.
+      if (c.terminan) {
+        EXPECT_EQ(t->waitExit(), 0);
+        EXPECT_EQ(t->text(15, 8, 22), kYaExiste);
+        EXPECT_EQ(t->row(9), std::string(17, ' ') + " * Apellido del alumno : Ruiz");
+      } else {
+        EXPECT_EQ(t->row(9), kCursoYaExiste);
+        EXPECT_EQ(t->row(8), std::string(9, ' ') + " * Creditos         : 3");
+        EXPECT_EQ(t->cursor(), (harness::Position{36, 9}));
+        t->type("x");
+        EXPECT_EQ(t->row(3), "                    BASE DE DATOS DE ALUMNOS");
+      }
+    }
+    EXPECT_EQ(primeras, 1);
+    EXPECT_EQ(dir.read(c.visita.archivo), c.antes + c.registro);
+  }
+}
+
+TEST(VariasCopias, NoLockIsHeldWhileTheClerkTypes) {
+  const Visita visitas[] = {
+      {"Students", kAlumnos, {"1\r", "11111111C", "Ruiz\r", "Luis\r", "33\r", "N", "x"}},
+      {"Courses", kCursos, {"2\r", "AB123C", "Quimica\r", "3\r", "x", "N"}},
+      {"Grades", kNotas, {"3\r", "12345678A\r", "AB123C\r", "1\r2\r3\r4\r", "5\r", "x", "N"}},
+      {"Deletion", kAlumnos, {"5\r", "87654321B\r", "S", "a", "b", "c"}},
+  };
+  for (const Visita& v : visitas) {
+    SCOPED_TRACE(v.name);
+    harness::ScratchDir dir;
+    dir.write(kAlumnos, harness::registros({kJuan, kAna}));
+    dir.write(kCursos, "");
+    dir.write(kNotas, "");
+    Terminal t(dir.path());
+    for (const std::string& teclas : v.teclas) {
+      t.typeByteByByte(teclas);
+      EXPECT_TRUE(libre(dir.path() + "/" + v.archivo)) << "after " << teclas << "\n" << t.dump();
+    }
+    EXPECT_EQ(t.row(3), "                    BASE DE DATOS DE ALUMNOS") << t.dump();
+  }
+}
+
+// Ten seconds once: every screen that changes a file kept waiting at once.
+TEST(VariasCopias, ACopyKeptWaitingTooLongSaysTheFileIsInUseAndChangesNothing) {
+  const Visita visitas[] = {
+      {"Students", kAlumnos, {"1\r", "11111111C", "Ruiz\r", "Luis\r", "33\r"}},
+      {"Deletion", kAlumnos, {"5\r", "87654321B\r", "S"}},
+      {"Grades", kNotas, {"3\r", "12345678A\r", "AB123C\r", "1\r2\r3\r4\r", "5\r"}},
+      {"Courses", kCursos, {"2\r", "AB123C", "Quimica\r", "3\r"}},
+  };
+  harness::ScratchDir dir;
+  const std::map<std::string, std::string> antes = {
+      {kAlumnos, harness::registros({kJuan, kAna})},
+      {kCursos, fallos::curso("ZZ999Z", "Arte", 1)},
+      {kNotas, fallos::nota("1", "2", {0, 0, 0, 0, 0})}};
+  for (const auto& [nombre, bytes] : antes)
+    dir.write(nombre, bytes);
+  Cerrojo alumnos(dir.path() + "/" + kAlumnos);
+  Cerrojo cursos(dir.path() + "/" + kCursos);
+  Cerrojo notas(dir.path() + "/" + kNotas);
+  ASSERT_TRUE(alumnos.tomar() && cursos.tomar() && notas.tomar());
+
+  std::vector<std::unique_ptr<Terminal>> copias;
+  const Reloj::time_point inicio = Reloj::now();
+  for (const Visita& v : visitas) {
+    copias.push_back(std::make_unique<Terminal>(dir.path(), conPlazo(30s)));
+    hastaElCerrojo(*copias.back(), v);
+  }
+  for (const auto& t : copias)
+    esperarQueEspere(t->pid());
+
+  // Given back in time: the course is stored as if nothing had happened.
+  cursos.soltar();
+  Terminal& curso = *copias.back();
+  curso.settle();
+  EXPECT_EQ(curso.text(10, 12, 25), fallos::kCursoRegistrado) << curso.dump();
+  EXPECT_EQ(dir.read(kCursos), antes.at(kCursos) + fallos::curso("AB123C", "Quimica", 3));
+
+  for (std::size_t i = 0; i + 1 < copias.size(); ++i) {
+    Terminal& t = *copias[i];
+    SCOPED_TRACE(visitas[i].name);
+    t.settle();
+    const double espera = std::chrono::duration<double>(Reloj::now() - inicio).count();
+    const std::string aviso = enUso(visitas[i].archivo);
+    EXPECT_EQ(t.text(10, 20, static_cast<int>(aviso.size())), aviso) << t.dump();
+    EXPECT_GE(espera, 9.0) << "gave up before about ten seconds";
+    t.type("k");
+    EXPECT_EQ(t.row(3), "                    BASE DE DATOS DE ALUMNOS") << t.dump();
+    std::printf("%s: in use after %.1f s\n", visitas[i].name, espera);
+  }
+  EXPECT_EQ(dir.read(kAlumnos), antes.at(kAlumnos));
+  EXPECT_EQ(dir.read(kNotas), antes.at(kNotas));
+  EXPECT_EQ(dir.names(), (std::vector<std::string>{kAlumnos, kCursos, kNotas}));
+}
+
+// Another copy's deletion puts a new ALUMNO.txt in the old one's place while
+// this copy waits for the old one's lock: this copy works on the new one.
+TEST(VariasCopias, AStudentFileReplacedWhileACopyWaitedIsTheOneItChanges) {
+  struct Caso {
+    Visita visita;
+    std::string despues;  // ALUMNO.txt afterwards
+  };
+  const std::string nuevo = harness::registros({kAna, kEva});
+  const Caso casos[] = {
+      {{"Entry", kAlumnos, {"1\r", "11111111C", "Ruiz\r", "Luis\r", "33\r"}},
+       nuevo + tecleado(kLuis)},
+      {{"Deletion", kAlumnos, {"5\r", "87654321B\r", "S"}}, harness::registro(kEva)},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.visita.name);
+    harness::ScratchDir dir;
+    const std::string viejo = harness::registros({kJuan, kAna});
+    dir.write(kAlumnos, viejo);
+    Cerrojo otraCopia(dir.path() + "/" + kAlumnos);
+    ASSERT_TRUE(otraCopia.tomar());
+    const int archivoViejo = ::open((dir.path() + "/" + kAlumnos).c_str(), O_RDONLY | O_CLOEXEC);
+    Terminal t(dir.path());
+    hastaElCerrojo(t, c.visita);
+    esperarQueEspere(t.pid());
+    dir.write("nuevo", nuevo);
+    ASSERT_EQ(::rename((dir.path() + "/nuevo").c_str(), (dir.path() + "/" + kAlumnos).c_str()), 0);
+    otraCopia.soltar();
+    t.settle();
+
+    EXPECT_EQ(dir.read(kAlumnos), c.despues) << t.dump();
+    std::string leido(200, '\0');
+    leido.resize(static_cast<std::size_t>(
+        std::max<ssize_t>(::pread(archivoViejo, leido.data(), leido.size(), 0), 0)));
+    EXPECT_EQ(leido, viejo) << "the old file was written to";
+    ::close(archivoViejo);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{kAlumnos});
+  }
+}
+
+// A student deleted by another copy while this one's student screen stood
+// open is not refused when typed again: the code is looked up in the file
+// ALUMNO.txt is now, and the student is stored there.
+TEST(VariasCopias, AStudentDeletedByAnotherCopyCanBeEnteredAgainAtOnce) {
+  harness::ScratchDir dir;
+  dir.write(kAlumnos, harness::registros({kJuan, kAna}));
+  Terminal t(dir.path());
+  t.type("1\r");
+  const harness::Script otra = harness::runScript(dir.path(), bajas({kAna.codigo}));
+  EXPECT_TRUE(fallos::muestra(otra.output, fallos::kEliminado));
+  t.typeByteByByte(kAna.codigo);
+  t.type("Lopez\r");
+  t.type("Ana\r");
+  t.type("19\r");
+  EXPECT_EQ(t.text(15, 8, static_cast<int>(fallos::kOtroAlumno.size())), fallos::kOtroAlumno)
+      << t.dump();
+  EXPECT_EQ(dir.read(kAlumnos), harness::registro(kJuan) + tecleado(kAna));
+}
+
+TEST(VariasCopias, TwoDeletionsAtOnceBothTakeEffectAndTheFileIsAlwaysWhole) {
+  const std::string viejo = harness::muchosAlumnos(20'000);
+  const std::string sinA = fallos::sinCodigo(viejo, "00000005A");
+  const std::string sinB = fallos::sinCodigo(viejo, "00015000A");
+  const std::string sinAmbos = fallos::sinCodigo(sinA, "00015000A");
+  harness::ScratchDir dir;
+  dir.write(kAlumnos, viejo);
+  std::atomic<bool> terminado{false};
+  std::vector<Copia> copias;
+  std::thread borrar([&] {
+    copias = aLaVez(dir, {bajas({"00000005A"}), bajas({"00015000A"})});
+    terminado = true;
+  });
+  int lecturas = 0;
+  while (!terminado) {
+    const std::string ahora = dir.read(kAlumnos);
+    EXPECT_TRUE(ahora == viejo || ahora == sinA || ahora == sinB || ahora == sinAmbos)
+        << "ALUMNO.txt is no whole file: " << ahora.size() << " bytes";
+    ++lecturas;
+  }
+  borrar.join();
+  for (const Copia& copia : copias)
+    EXPECT_TRUE(fallos::muestra(copia.script.output, fallos::kEliminado));
+  EXPECT_EQ(dir.read(kAlumnos), sinAmbos);
+  EXPECT_EQ(dir.names(), std::vector<std::string>{kAlumnos});
+  std::printf("ALUMNO.txt read whole %d times while two copies deleted\n", lecturas);
+}
+
+}  // namespace
