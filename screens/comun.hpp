@@ -3,7 +3,9 @@
 
 #include <string_view>
 
-#include "store/archivos.hpp"
+namespace store {
+struct Resultado;
+}
 
 // Reads a code key by key after `prompt` at (column, row): exactly
 // patron.size() keys, each echoed as it arrives, every key counting (there
