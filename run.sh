@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds alumnos when needed and starts it in the directory this was called
-# from, where it keeps its record files.
+# Builds alumnos (and alumnos-datos beside it) when needed and starts alumnos
+# in the directory this was called from, where it keeps its record files.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="$repo/build/run"
@@ -13,7 +13,7 @@ if [ ! -f "$build/build.ninja" ]; then
     exit 1
   fi
 fi
-if ! cmake --build "$build" --target alumnos >"$log" 2>&1; then
+if ! cmake --build "$build" --target alumnos alumnos-datos >"$log" 2>&1; then
   cat "$log" >&2
   exit 1
 fi

@@ -168,6 +168,9 @@ class LectorBloques {
   // Success unless a read failed.
   Resultado estado() const noexcept;
 
+  // Once the end is reached, the length of a trailing fragment (0 if none).
+  std::size_t sobrante() const noexcept { return fin_ - inicio_; }
+
  private:
   bool rellenar() noexcept;
 

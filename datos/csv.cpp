@@ -1,0 +1,214 @@
+#include "datos/csv.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+namespace datos {
+
+Salida::Salida(std::FILE* destino) : destino_(destino), buffer_(new char[kCapacidad]) {}
+
+void Salida::vaciar() {
+  if (numeroError_ == 0 && largo_ > 0 &&
+      std::fwrite(buffer_.get(), 1, largo_, destino_) != largo_) {
+    numeroError_ = errno != 0 ? errno : EIO;
+  }
+  largo_ = 0;
+}
+
+void Salida::ponerPorPartes(std::string_view texto) {
+  vaciar();
+  while (!texto.empty()) {
+    const std::size_t trozo = texto.size() < kCapacidad ? texto.size() : kCapacidad;
+    std::memcpy(reservar(trozo), texto.data(), trozo);
+    usado(trozo);
+    texto.remove_prefix(trozo);
+  }
+}
+
+bool Salida::terminar() {
+  vaciar();
+  if (numeroError_ == 0 && std::fflush(destino_) != 0) numeroError_ = errno != 0 ? errno : EIO;
+  return numeroError_ == 0;
+}
+
+namespace {
+
+bool esFormula(char c) {
+  return c == '=' || c == '+' || c == '-' || c == '@';
+}
+
+bool esControl(unsigned char c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
+
+// Whether any byte of `w` is below 0x20 (the zero too) or above 0x7E, or is
+// the separator or a quote, whose bytes fill `separadores` and `comillas`.
+bool hayEspecial(std::uint64_t w, std::uint64_t separadores, std::uint64_t comillas) {
+  constexpr std::uint64_t kUnos = 0x0101010101010101u;
+  constexpr std::uint64_t kAltos = 0x8080808080808080u;
+  auto hayCero = [](std::uint64_t x) { return (x - kUnos) & ~x & kAltos; };
+  const std::uint64_t menores = (w - kUnos * 0x20) & ~w & kAltos;
+  const std::uint64_t mayores = ((w + kUnos * (0x7F - 0x7E)) | w) & kAltos;
+  return (menores | mayores | hayCero(w ^ separadores) | hayCero(w ^ comillas)) != 0;
+}
+
+// A text that needs no quotes, no apostrophe and no other bytes: printable
+// ASCII with no separator or quote in it. Nearly every stored text is one,
+// and is copied as it is found, eight bytes at a time while it can be.
+bool copiarTalCual(const char* campo, std::size_t ancho, char separador, char* destino,
+                   std::size_t& largo) {
+  largo = 0;
+  if (ancho > 0 && esFormula(campo[0])) return false;
+  const std::uint64_t separadores = 0x0101010101010101u * static_cast<unsigned char>(separador);
+  const std::uint64_t comillas = 0x0101010101010101u * static_cast<unsigned char>('"');
+  for (; largo + 8 <= ancho; largo += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, campo + largo, 8);
+    if (hayEspecial(w, separadores, comillas)) break;
+    std::memcpy(destino + largo, &w, 8);
+  }
+  for (; largo < ancho && campo[largo] != '\0'; ++largo) {
+    const char c = campo[largo];
+    if (static_cast<unsigned char>(c - 0x20) >= 0x5F || c == separador || c == '"') return false;
+    destino[largo] = c;
+  }
+  return true;
+}
+
+// Any text, byte by byte.
+std::size_t codificarConCambios(const char* campo, std::size_t ancho, char separador,
+                                char* destino) {
+  const std::string_view texto(campo, ::strnlen(campo, ancho));
+  // The text goes in one place after the opening quote; it is moved back one
+  // place when it needs no quotes, and its quotes are doubled when it does.
+  char* const inicio = destino + 1;
+  char* p = inicio;
+  if (!texto.empty() && esFormula(texto.front())) *p++ = '\'';
+  bool comillas = false;
+  for (const char byte : texto) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (esControl(c)) {
+      *p++ = ' ';
+      comillas |= separador == ' ';
+    } else if (c < 0x80) {
+      *p++ = byte;
+      comillas |= byte == separador || byte == '"';
+    } else {
+      *p++ = static_cast<char>(0xC0 | c >> 6);
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  const auto largo = static_cast<std::size_t>(p - inicio);
+  if (!comillas) {
+    std::memmove(destino, inicio, largo);
+    return largo;
+  }
+  // Doubling from the end, so that no byte is overwritten before it is read.
+  std::size_t dobles = 0;
+  for (std::size_t i = 0; i < largo; ++i)
+    dobles += inicio[i] == '"';
+  char* const fin = destino + 1 + largo + dobles;
+  *fin = '"';
+  char* escribir = fin;
+  for (std::size_t i = largo; i-- > 0;) {
+    *--escribir = inicio[i];
+    if (inicio[i] == '"') *--escribir = '"';
+  }
+  destino[0] = '"';
+  return largo + dobles + 2;
+}
+
+}  // namespace
+
+std::size_t codificarTexto(const char* campo, std::size_t ancho, char separador, char* destino) {
+  std::size_t largo = 0;
+  if (copiarTalCual(campo, ancho, separador, destino, largo)) return largo;
+  return codificarConCambios(campo, ancho, separador, destino);
+}
+
+std::string campoDeTexto(std::string_view texto, char separador) {
+  std::string campo(largoMaximoCampo(texto.size()), '\0');
+  campo.resize(codificarTexto(texto.data(), texto.size(), separador, campo.data()));
+  return campo;
+}
+
+char* EscritorCsv::empezarCampo(std::size_t largoMaximo, std::size_t& largo) {
+  // One reservation for the separator and the field.
+  char* destino = salida_.reservar(1 + largoMaximo);
+  largo = 0;
+  if (!primero_) destino[largo++] = separador_;
+  primero_ = false;
+  return destino;
+}
+
+void EscritorCsv::texto(const char* campo, std::size_t ancho) {
+  // Stored texts are at most 40 bytes; a text too long for the buffer is cut.
+  constexpr std::size_t kMaximo = (Salida::kCapacidad - 8) / 4;
+  if (ancho > kMaximo) ancho = kMaximo;
+  std::size_t largo;
+  char* destino = empezarCampo(largoMaximoCampo(ancho), largo);
+  salida_.usado(largo + codificarTexto(campo, ancho, separador_, destino + largo));
+}
+
+void EscritorCsv::numero(const char* digitos, std::size_t cuantos) {
+  std::size_t largo;
+  char* destino = empezarCampo(cuantos + 2, largo);
+  const std::string_view numero(digitos, cuantos);
+  // Only an odd separator ('-', '.') can turn up in a number.
+  const bool comillas = separadorEnNumeros_ && numero.find(separador_) != std::string_view::npos;
+  if (comillas) destino[largo++] = '"';
+  std::memcpy(destino + largo, digitos, cuantos);
+  largo += cuantos;
+  if (comillas) destino[largo++] = '"';
+  salida_.usado(largo);
+}
+
+namespace {
+
+std::uint64_t magnitud(std::int64_t valor) {
+  // Taken as unsigned so that the most negative value has one too.
+  return valor < 0 ? 0 - static_cast<std::uint64_t>(valor) : static_cast<std::uint64_t>(valor);
+}
+
+// The decimal digits of `resto`, ending at `fin`; returns where they start.
+char* ponerDigitos(std::uint64_t resto, char* fin) {
+  do {
+    *--fin = static_cast<char>('0' + resto % 10);
+    resto /= 10;
+  } while (resto != 0);
+  return fin;
+}
+
+}  // namespace
+
+void EscritorCsv::entero(std::int64_t valor) {
+  char digitos[24];
+  char* const fin = digitos + sizeof digitos;
+  char* inicio = ponerDigitos(magnitud(valor), fin);
+  if (valor < 0) *--inicio = '-';
+  numero(inicio, static_cast<std::size_t>(fin - inicio));
+}
+
+void EscritorCsv::decimas(std::int64_t valor) {
+  char digitos[24];
+  char* const fin = digitos + sizeof digitos;
+  const std::uint64_t m = magnitud(valor);
+  fin[-1] = static_cast<char>('0' + m % 10);
+  fin[-2] = coma_;
+  char* inicio = ponerDigitos(m / 10, fin - 2);
+  if (valor < 0) *--inicio = '-';
+  numero(inicio, static_cast<std::size_t>(fin - inicio));
+}
+
+void EscritorCsv::finDeFila() {
+  salida_.poner("\r\n");
+  primero_ = true;
+}
+
+void EscritorCsv::encabezado(std::initializer_list<std::string_view> nombres) {
+  for (const std::string_view nombre : nombres)
+    texto(nombre);
+  finDeFila();
+}
+
+}  // namespace datos

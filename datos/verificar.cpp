@@ -1,0 +1,285 @@
+#include "datos/verificar.hpp"
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace datos {
+
+using store::Alumno;
+using store::Curso;
+using store::Formato;
+using store::NotaAlumno;
+
+namespace {
+
+// Records checked at a time for codes stored twice: each block is compared
+// with every record before it in one more scan of the file.
+constexpr std::size_t kBloque = UnionNotas::kBloque;
+
+bool esDigito(char c) {
+  return c >= '0' && c <= '9';
+}
+bool esLetra(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Stored text as it can be shown on a line: Latin-1 as UTF-8, control bytes
+// as '?'.
+std::string visible(std::string_view latin1) {
+  std::string texto;
+  for (const char byte : latin1) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+      texto += '?';
+    } else if (c < 0x80) {
+      texto += byte;
+    } else {
+      texto += static_cast<char>(0xC0 | c >> 6);
+      texto += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return texto;
+}
+
+std::string contar(std::size_t cantidad, const char* una, const char* varias) {
+  return std::to_string(cantidad) + " " + (cantidad == 1 ? una : varias);
+}
+
+// Where a finding is: a file, a record number from 1, and the record's code
+// (a grade's two codes). Turned into text only when there is a finding.
+struct Lugar {
+  const char* archivo;
+  std::size_t registro;
+  std::string_view codigo;  // none for a trailing fragment
+  std::string_view curso;   // a grade's course code; none for other records
+
+  std::string texto() const {
+    std::string linea = std::string(archivo) + ", registro " + std::to_string(registro);
+    if (curso.data() != nullptr) {
+      linea += ", alumno " + visible(codigo) + ", curso " + visible(curso);
+    } else if (codigo.data() != nullptr) {
+      linea += ", codigo " + visible(codigo);
+    }
+    return linea;
+  }
+};
+
+class Informe {
+ public:
+  explicit Informe(Salida& salida) : salida_(salida) {}
+
+  void problema(const Lugar& lugar, const std::string& que) {
+    ++problemas_;
+    escribir("problema: " + lugar.texto() + ": " + que);
+  }
+  void aviso(const Lugar& lugar, const std::string& que) { aviso(lugar.texto() + ": " + que); }
+  void aviso(const std::string& linea) {
+    ++avisos_;
+    escribir("aviso: " + linea);
+  }
+  std::size_t problemas() const { return problemas_; }
+  std::size_t avisos() const { return avisos_; }
+
+ private:
+  void escribir(const std::string& linea) {
+    salida_.poner(linea);
+    salida_.poner('\n');
+  }
+
+  Salida& salida_;
+  std::size_t problemas_ = 0;
+  std::size_t avisos_ = 0;
+};
+
+// A zero-terminated text field: the finding, if any, for `que` ("el
+// apellido"), which must hold letters only and end in a zero.
+void revisarNombre(Informe& informe, const Lugar& donde, const char* que,
+                   const unsigned char* campo, std::size_t ancho) {
+  if (std::memchr(campo, 0, ancho) == nullptr) {
+    informe.problema(donde, std::string(que) + " no termina en un cero");
+    return;
+  }
+  const std::string_view nombre = texto(campo, ancho);
+  for (const char c : nombre) {
+    if (!esLetra(c)) {
+      informe.problema(donde, std::string(que) + " \"" + visible(nombre) +
+                                  "\" tiene caracteres que no son letras");
+      return;
+    }
+  }
+}
+
+void revisarRango(Informe& informe, const Lugar& donde, const char* que, std::int32_t valor,
+                  int desde, int hasta) {
+  if (valor < desde || valor > hasta) {
+    informe.problema(donde, std::string(que) + " " + std::to_string(valor) + ", fuera de " +
+                                std::to_string(desde) + " a " + std::to_string(hasta));
+  }
+}
+
+void revisarAlumno(Informe& informe, const Lugar& donde, const unsigned char* bytes) {
+  using F = Formato<Alumno>;
+  const unsigned char* codigo = bytes + F::codigo;
+  if (std::memchr(codigo, 0, sizeof(Alumno::codigo)) == nullptr) {
+    informe.problema(donde, "el codigo no termina en un cero");
+  } else {
+    const std::string_view c = texto(codigo, sizeof(Alumno::codigo));
+    bool forma = c.size() == 9 && esLetra(c[8]);
+    for (std::size_t i = 0; forma && i < 8; ++i)
+      forma = esDigito(c[i]);
+    if (!forma) informe.problema(donde, "el codigo no es de 8 digitos y una letra");
+  }
+  revisarNombre(informe, donde, "el apellido", bytes + F::apellido, sizeof(Alumno::apellido));
+  revisarNombre(informe, donde, "el nombre", bytes + F::nombre, sizeof(Alumno::nombre));
+  Alumno alumno;
+  decodificar(store::BytesDe<Alumno>(bytes, F::tamano), alumno);
+  revisarRango(informe, donde, "la edad es", alumno.edad, 0, 60);
+}
+
+void revisarCurso(Informe& informe, const Lugar& donde, const unsigned char* bytes) {
+  using F = Formato<Curso>;
+  // Six characters and no terminator: a zero among them is out of form too.
+  const auto* c = reinterpret_cast<const char*>(bytes + F::codigo);
+  if (!(esLetra(c[0]) && esLetra(c[1]) && esDigito(c[2]) && esDigito(c[3]) && esDigito(c[4]) &&
+        esLetra(c[5]))) {
+    informe.problema(donde, "el codigo no es de dos letras, tres digitos y una letra");
+  }
+  revisarNombre(informe, donde, "el nombre", bytes + F::nombre, sizeof(Curso::nombre));
+  Curso curso;
+  decodificar(store::BytesDe<Curso>(bytes, F::tamano), curso);
+  revisarRango(informe, donde, "los creditos son", curso.creditos, 1, 5);
+}
+
+void revisarFragmento(Informe& informe, const char* archivo, std::size_t registros,
+                      std::size_t sobrante, std::size_t tamano) {
+  if (sobrante == 0) return;
+  informe.problema(Lugar{archivo, registros + 1, {}, {}},
+                   "incompleto, " + std::to_string(sobrante) + " de " + std::to_string(tamano) +
+                       " bytes al final del archivo");
+}
+
+// Every record of a student or course file through `revisarRegistro`, and
+// each code stored twice named once for every record after its first, all in
+// record order. `registros` receives the count of whole records.
+template <class R, class F>
+Lectura revisarArchivo(const Fuente<R>& fuente, Informe& informe, std::size_t& registros,
+                       F&& revisarRegistro) {
+  constexpr std::size_t kTamano = Formato<R>::tamano;
+  constexpr std::size_t kAncho = sizeof(R::codigo);
+  const char* archivo = Fuente<R>::nombre();
+  auto codigoDe = [](const unsigned char* bytes) {
+    return texto(bytes + Formato<R>::codigo, kAncho);
+  };
+
+  Lector<R> lector(fuente);
+  std::vector<unsigned char> bloque;
+  TablaCodigos codigos;
+  std::vector<std::size_t> primero;  // per code: the first record holding it
+  std::vector<bool> antes;           // per code: held by a record before the block
+  registros = 0;
+  for (bool fin = false; !fin;) {
+    bloque.clear();
+    while (bloque.size() < kBloque * kTamano) {
+      const unsigned char* bytes = lector.siguiente();
+      if (bytes == nullptr) {
+        if (Lectura e = lector.error()) return e;
+        fin = true;
+        break;
+      }
+      bloque.insert(bloque.end(), bytes, bytes + kTamano);
+    }
+    const std::size_t cantidad = bloque.size() / kTamano;
+    codigos.vaciar(cantidad);
+    primero.clear();
+    for (std::size_t j = 0; j < cantidad; ++j) {
+      if (codigos.agregar(codigoDe(&bloque[j * kTamano])) == primero.size()) {
+        primero.push_back(registros + j + 1);
+      }
+    }
+    if (registros > 0) {
+      Lectura e = hallar(
+          fuente, codigos, kAncho, antes,
+          [&](std::uint32_t numero, std::size_t n, const unsigned char*) { primero[numero] = n; },
+          registros);
+      if (e) return e;
+    }
+    for (std::size_t j = 0; j < cantidad; ++j) {
+      const unsigned char* bytes = &bloque[j * kTamano];
+      const std::size_t numero = registros + j + 1;
+      const std::string_view codigo = codigoDe(bytes);
+      const Lugar donde{archivo, numero, codigo, {}};
+      revisarRegistro(informe, donde, bytes);
+      const std::size_t original = primero[codigos.buscar(codigo)];
+      if (original != numero) {
+        informe.problema(donde, "el codigo ya esta en el registro " + std::to_string(original));
+      }
+    }
+    registros += cantidad;
+  }
+  revisarFragmento(informe, archivo, registros, lector.sobrante(), kTamano);
+  return std::nullopt;
+}
+
+Lectura revisarNotas(const Fuente<NotaAlumno>& notas, const Fuente<Alumno>& alumnos,
+                     const Fuente<Curso>& cursos, Informe& informe, std::size_t& registros) {
+  const char* archivo = Fuente<NotaAlumno>::nombre();
+  UnionNotas unionNotas(notas, alumnos, cursos);
+  registros = 0;
+  while (unionNotas.siguienteBloque()) {
+    for (std::size_t i = 0; i < unionNotas.cantidad(); ++i) {
+      const NotaAlumno& nota = unionNotas.nota(i);
+      const Lugar donde{archivo, ++registros, texto(nota.codigoAlumno), texto(nota.codigoCurso)};
+      revisarRango(informe, donde, "la practica 1 es", nota.practica1, 0, 20);
+      revisarRango(informe, donde, "la practica 2 es", nota.practica2, 0, 20);
+      revisarRango(informe, donde, "la practica 3 es", nota.practica3, 0, 20);
+      revisarRango(informe, donde, "el examen parcial es", nota.examenParcial, 0, 20);
+      revisarRango(informe, donde, "el examen final es", nota.examenFinal, 0, 20);
+      // Codes are stored as typed and a deletion keeps a student's grades.
+      if (unionNotas.alumno(i) == nullptr) {
+        informe.aviso(donde, std::string("el alumno no esta en ") + Fuente<Alumno>::nombre());
+      }
+      if (unionNotas.curso(i) == nullptr) {
+        informe.aviso(donde, std::string("el curso no esta en ") + Fuente<Curso>::nombre());
+      }
+    }
+  }
+  if (Lectura e = unionNotas.error()) return e;
+  revisarFragmento(informe, archivo, registros, unionNotas.sobrante(), Formato<NotaAlumno>::tamano);
+  return std::nullopt;
+}
+
+}  // namespace
+
+Lectura verificar(Salida& salida, std::size_t& problemas) {
+  Fuente<Alumno> alumnos;
+  Fuente<Curso> cursos;
+  Fuente<NotaAlumno> notas;
+  if (Lectura e = alumnos.abrir()) return e;
+  if (Lectura e = cursos.abrir()) return e;
+  if (Lectura e = notas.abrir()) return e;
+
+  Informe informe(salida);
+  std::size_t cantidadAlumnos = 0, cantidadCursos = 0, cantidadNotas = 0;
+  if (Lectura e = revisarArchivo(alumnos, informe, cantidadAlumnos, revisarAlumno)) return e;
+  if (Lectura e = revisarArchivo(cursos, informe, cantidadCursos, revisarCurso)) return e;
+  if (Lectura e = revisarNotas(notas, alumnos, cursos, informe, cantidadNotas)) return e;
+
+  // The program removes its scratch file when a deletion ends, however it ends;
+  // one still there was left by a copy that was killed (or is deleting now).
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::symlink_status(store::kArchivoTemporal, error))) {
+    informe.aviso(std::string(store::kArchivoTemporal) +
+                  ": quedo de una eliminacion que no termino");
+  }
+
+  problemas = informe.problemas();
+  salida.poner("Revisados " + contar(cantidadAlumnos, "alumno", "alumnos") + ", " +
+               contar(cantidadCursos, "curso", "cursos") + " y " +
+               contar(cantidadNotas, "nota", "notas") + ": " +
+               contar(informe.problemas(), "problema", "problemas") + " y " +
+               contar(informe.avisos(), "aviso", "avisos") + "\n");
+  return std::nullopt;
+}
+
+}  // namespace datos
