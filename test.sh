@@ -11,6 +11,8 @@ command -v ninja >/dev/null || missing+=(ninja-build)
 command -v g++ >/dev/null || missing+=(g++)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 command -v strace >/dev/null || missing+=(strace)
+# The CSV exports are read back by Python's csv module.
+command -v python3 >/dev/null || missing+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/vterm.h ] || missing+=(libvterm-dev)
 if [ ${#missing[@]} -gt 0 ]; then

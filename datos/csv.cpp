@@ -8,6 +8,7 @@ namespace datos {
 Salida::Salida(std::FILE* destino) : destino_(destino), buffer_(new char[kCapacidad]) {}
 
 void Salida::vaciar() {
+  errno = 0;
   if (numeroError_ == 0 && largo_ > 0 &&
       std::fwrite(buffer_.get(), 1, largo_, destino_) != largo_) {
     numeroError_ = errno != 0 ? errno : EIO;
@@ -27,6 +28,7 @@ void Salida::ponerPorPartes(std::string_view texto) {
 
 bool Salida::terminar() {
   vaciar();
+  errno = 0;
   if (numeroError_ == 0 && std::fflush(destino_) != 0) numeroError_ = errno != 0 ? errno : EIO;
   return numeroError_ == 0;
 }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -511,11 +512,13 @@ Script runScript(const std::string& directory, std::string_view input, Options o
   }
   closeFd(in[1]);
   int waitStatus = 0;
-  while (waitpid(pid, &waitStatus, WNOHANG) != pid) {
+  rusage usage{};
+  while (wait4(pid, &waitStatus, WNOHANG, &usage) != pid) {
     if (Clock::now() >= deadline) throw timedOut("the program did not end");
     usleep(2000);
   }
   result.status = statusOf(waitStatus);
+  result.peakKiB = usage.ru_maxrss;
   return result;
 }
 

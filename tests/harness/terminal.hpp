@@ -176,11 +176,12 @@ class Terminal {
 };
 
 // What runScript() saw: everything written to standard output and standard
-// error, and the exit status (see killedBy).
+// error, the exit status (see killedBy) and the program's peak resident memory.
 struct Script {
   std::string output;
   std::string errors;
   int status = 0;
+  long peakKiB = 0;
 };
 
 // Runs the program with no terminal at all: in a new session (so it has no
