@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds alumnos optimised and measures it on a million students against cat,
-# cp + sync and an empty file (see bench/bench.cpp). Arguments go to the
-# benchmark: --records N, --runs N.
+# Builds alumnos and alumnos-datos optimised and measures them on a million
+# students (and grades) against cat, cp + sync and empty files (see
+# bench/bench.cpp). Arguments go to the benchmark: --records N, --runs N.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$repo/build/bench"
