@@ -35,57 +35,19 @@ bool Salida::terminar() {
 
 namespace {
 
-bool esFormula(char c) {
-  return c == '=' || c == '+' || c == '-' || c == '@';
-}
-
 bool esControl(unsigned char c) {
   return c < 0x20 || (c >= 0x7F && c < 0xA0);
 }
 
-// Whether any byte of `w` is below 0x20 (the zero too) or above 0x7E, or is
-// the separator or a quote, whose bytes fill `separadores` and `comillas`.
-bool hayEspecial(std::uint64_t w, std::uint64_t separadores, std::uint64_t comillas) {
-  constexpr std::uint64_t kUnos = 0x0101010101010101u;
-  constexpr std::uint64_t kAltos = 0x8080808080808080u;
-  auto hayCero = [](std::uint64_t x) { return (x - kUnos) & ~x & kAltos; };
-  const std::uint64_t menores = (w - kUnos * 0x20) & ~w & kAltos;
-  const std::uint64_t mayores = ((w + kUnos * (0x7F - 0x7E)) | w) & kAltos;
-  return (menores | mayores | hayCero(w ^ separadores) | hayCero(w ^ comillas)) != 0;
-}
+}  // namespace
 
-// A text that needs no quotes, no apostrophe and no other bytes: printable
-// ASCII with no separator or quote in it. Nearly every stored text is one,
-// and is copied as it is found, eight bytes at a time while it can be.
-bool copiarTalCual(const char* campo, std::size_t ancho, char separador, char* destino,
-                   std::size_t& largo) {
-  largo = 0;
-  if (ancho > 0 && esFormula(campo[0])) return false;
-  const std::uint64_t separadores = 0x0101010101010101u * static_cast<unsigned char>(separador);
-  const std::uint64_t comillas = 0x0101010101010101u * static_cast<unsigned char>('"');
-  for (; largo + 8 <= ancho; largo += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, campo + largo, 8);
-    if (hayEspecial(w, separadores, comillas)) break;
-    std::memcpy(destino + largo, &w, 8);
-  }
-  for (; largo < ancho && campo[largo] != '\0'; ++largo) {
-    const char c = campo[largo];
-    if (static_cast<unsigned char>(c - 0x20) >= 0x5F || c == separador || c == '"') return false;
-    destino[largo] = c;
-  }
-  return true;
-}
-
-// Any text, byte by byte.
-std::size_t codificarConCambios(const char* campo, std::size_t ancho, char separador,
-                                char* destino) {
+std::size_t codificarTexto(const char* campo, std::size_t ancho, char separador, char* destino) {
   const std::string_view texto(campo, ::strnlen(campo, ancho));
   // The text goes in one place after the opening quote; it is moved back one
   // place when it needs no quotes, and its quotes are doubled when it does.
   char* const inicio = destino + 1;
   char* p = inicio;
-  if (!texto.empty() && esFormula(texto.front())) *p++ = '\'';
+  if (!texto.empty() && detalle::esFormula(texto.front())) *p++ = '\'';
   bool comillas = false;
   for (const char byte : texto) {
     const auto c = static_cast<unsigned char>(byte);
@@ -120,36 +82,19 @@ std::size_t codificarConCambios(const char* campo, std::size_t ancho, char separ
   return largo + dobles + 2;
 }
 
-}  // namespace
-
-std::size_t codificarTexto(const char* campo, std::size_t ancho, char separador, char* destino) {
-  std::size_t largo = 0;
-  if (copiarTalCual(campo, ancho, separador, destino, largo)) return largo;
-  return codificarConCambios(campo, ancho, separador, destino);
-}
-
 std::string campoDeTexto(std::string_view texto, char separador) {
   std::string campo(largoMaximoCampo(texto.size()), '\0');
   campo.resize(codificarTexto(texto.data(), texto.size(), separador, campo.data()));
   return campo;
 }
 
-char* EscritorCsv::empezarCampo(std::size_t largoMaximo, std::size_t& largo) {
-  // One reservation for the separator and the field.
-  char* destino = salida_.reservar(1 + largoMaximo);
-  largo = 0;
-  if (!primero_) destino[largo++] = separador_;
-  primero_ = false;
-  return destino;
-}
-
-void EscritorCsv::texto(const char* campo, std::size_t ancho) {
+void EscritorCsv::texto(std::string_view latin1) {
   // Stored texts are at most 40 bytes; a text too long for the buffer is cut.
   constexpr std::size_t kMaximo = (Salida::kCapacidad - 8) / 4;
-  if (ancho > kMaximo) ancho = kMaximo;
+  const std::size_t ancho = latin1.size() < kMaximo ? latin1.size() : kMaximo;
   std::size_t largo;
   char* destino = empezarCampo(largoMaximoCampo(ancho), largo);
-  salida_.usado(largo + codificarTexto(campo, ancho, separador_, destino + largo));
+  salida_.usado(largo + codificarTexto(latin1.data(), ancho, separador_, destino + largo));
 }
 
 void EscritorCsv::numero(const char* digitos, std::size_t cuantos) {
@@ -183,7 +128,7 @@ char* ponerDigitos(std::uint64_t resto, char* fin) {
 
 }  // namespace
 
-void EscritorCsv::entero(std::int64_t valor) {
+void EscritorCsv::numeroLargo(std::int64_t valor) {
   char digitos[24];
   char* const fin = digitos + sizeof digitos;
   char* inicio = ponerDigitos(magnitud(valor), fin);
@@ -200,11 +145,6 @@ void EscritorCsv::decimas(std::int64_t valor) {
   char* inicio = ponerDigitos(m / 10, fin - 2);
   if (valor < 0) *--inicio = '-';
   numero(inicio, static_cast<std::size_t>(fin - inicio));
-}
-
-void EscritorCsv::finDeFila() {
-  salida_.poner("\r\n");
-  primero_ = true;
 }
 
 void EscritorCsv::encabezado(std::initializer_list<std::string_view> nombres) {

@@ -9,6 +9,7 @@
 // apostrophe so that it is shown as the text it is. Rows end in CR LF.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -77,41 +78,122 @@ std::size_t codificarTexto(const char* campo, std::size_t ancho, char separador,
 // The same, as a string.
 std::string campoDeTexto(std::string_view texto, char separador);
 
+namespace detalle {
+
+// The bytes of `w` that keep a text from being written as it is stored:
+// below 0x20 (its terminating zero among them), above 0x7E, the separator
+// (every byte of `separadores`) and the quote. The lowest byte flagged is
+// always one of them; bytes above it may be flagged wrongly.
+inline std::uint64_t especiales(std::uint64_t w, std::uint64_t separadores) {
+  constexpr std::uint64_t kUnos = 0x0101010101010101u;
+  constexpr std::uint64_t kAltos = 0x8080808080808080u;
+  auto ceros = [](std::uint64_t x) { return (x - kUnos) & ~x & kAltos; };
+  const std::uint64_t menores = (w - kUnos * 0x20) & ~w & kAltos;
+  const std::uint64_t mayores = ((w + kUnos * (0x7F - 0x7E)) | w) & kAltos;
+  return menores | mayores | ceros(w ^ separadores) | ceros(w ^ (kUnos * '"'));
+}
+
+// Where the first such byte of a W-byte field lies, W when there is none,
+// eight bytes at a time (the last eight overlapping the ones before).
+template <std::size_t W>
+std::size_t primerEspecial(const char* campo, std::uint64_t separadores) {
+  static_assert(W >= 8 && std::endian::native == std::endian::little);
+  for (std::size_t i = 0; i < W; i += 8) {
+    const std::size_t desde = i + 8 <= W ? i : W - 8;
+    std::uint64_t w;
+    std::memcpy(&w, campo + desde, 8);
+    if (const std::uint64_t e = especiales(w, separadores)) {
+      return desde + static_cast<std::size_t>(std::countr_zero(e)) / 8;
+    }
+  }
+  return W;
+}
+
+inline bool esFormula(char c) {
+  return c == '=' || c == '+' || c == '-' || c == '@';
+}
+
+}  // namespace detalle
+
 // Rows of fields, separated by `separador`.
 class EscritorCsv {
  public:
   EscritorCsv(Salida& salida, char separador) noexcept
       : salida_(salida),
         separador_(separador),
+        separadores_(0x0101010101010101u * static_cast<unsigned char>(separador)),
         coma_(separador == ';' ? ',' : '.'),
         separadorEnNumeros_(separador == '-' || separador == coma_) {}
 
-  // A stored text field: its bytes up to the zero, or all `ancho` of them.
-  void texto(const char* campo, std::size_t ancho);
-  void texto(const unsigned char* campo, std::size_t ancho) {
-    texto(reinterpret_cast<const char*>(campo), ancho);
+  // A stored text field of W bytes: its bytes up to the zero, or all of them.
+  template <std::size_t W>
+  void texto(const char* campo) {
+    std::size_t largo;
+    char* destino = empezarCampo(largoMaximoCampo(W), largo);
+    // Nearly every stored text is printable ASCII with no separator or quote
+    // in it, and goes out as it is: the whole field is copied, and only the
+    // text kept.
+    if constexpr (W >= 8 && std::endian::native == std::endian::little) {
+      const std::size_t fin = detalle::primerEspecial<W>(campo, separadores_);
+      if ((fin == W || campo[fin] == '\0') && (fin == 0 || !detalle::esFormula(campo[0]))) {
+        std::memcpy(destino + largo, campo, W);
+        salida_.usado(largo + fin);
+        return;
+      }
+    }
+    salida_.usado(largo + codificarTexto(campo, W, separador_, destino + largo));
   }
-  template <std::size_t N>
-  void texto(const char (&campo)[N]) {
-    texto(campo, N);
+  template <std::size_t W>
+  void texto(const unsigned char* campo) {
+    texto<W>(reinterpret_cast<const char*>(campo));
   }
-  void texto(std::string_view latin1) { texto(latin1.data(), latin1.size()); }
-  void entero(std::int64_t valor);
+  template <std::size_t W>
+  void texto(const char (&campo)[W]) {
+    texto<W>(static_cast<const char*>(campo));
+  }
+  // Any text: its bytes up to a zero, if it holds one.
+  void texto(std::string_view latin1);
+
+  void entero(std::int64_t valor) {
+    // Ages, credits and grades: one or two digits, which no separator is.
+    if (valor >= 0 && valor < 100) {
+      std::size_t largo;
+      char* destino = empezarCampo(2, largo);
+      if (valor >= 10) destino[largo++] = static_cast<char>('0' + valor / 10);
+      destino[largo++] = static_cast<char>('0' + valor % 10);
+      salida_.usado(largo);
+      return;
+    }
+    numeroLargo(valor);
+  }
   // A number of tenths, with one decimal: a comma where the separator is ';'
   // (the decimal mark of the spreadsheets that want that separator), else a
   // point.
   void decimas(std::int64_t valor);
-  void finDeFila();
+  void finDeFila() {
+    std::memcpy(salida_.reservar(2), "\r\n", 2);
+    salida_.usado(2);
+    primero_ = true;
+  }
   void encabezado(std::initializer_list<std::string_view> nombres);
 
  private:
   // Where the next field goes, after its separator; `largo` counts the
   // separator.
-  char* empezarCampo(std::size_t largoMaximo, std::size_t& largo);
+  char* empezarCampo(std::size_t largoMaximo, std::size_t& largo) {
+    // One reservation for the separator and the field.
+    char* destino = salida_.reservar(1 + largoMaximo);
+    largo = 0;
+    if (!primero_) destino[largo++] = separador_;
+    primero_ = false;
+    return destino;
+  }
   void numero(const char* digitos, std::size_t largo);
+  void numeroLargo(std::int64_t valor);
 
   Salida& salida_;
   char separador_;
+  std::uint64_t separadores_;  // the separator in every byte
   char coma_;
   bool separadorEnNumeros_;  // whether a number can hold the separator
   bool primero_ = true;      // no field yet on this row

@@ -9,38 +9,43 @@ using store::NotaAlumno;
 
 namespace {
 
-Lectura exportarAlumnos(EscritorCsv& csv, const Salida& salida) {
-  Fuente<Alumno> fuente;
+// A header row, then fila(bytes) for every whole record of R's file; the
+// fields come straight from the stored bytes, so a text without its zero is
+// shown whole.
+template <class R, class F>
+Lectura exportarArchivo(EscritorCsv& csv, const Salida& salida,
+                        std::initializer_list<std::string_view> encabezado, F&& fila) {
+  Fuente<R> fuente;
   if (Lectura e = fuente.abrir()) return e;
-  csv.encabezado({"codigo", "apellido", "nombre", "edad"});
-  using F = Formato<Alumno>;
-  Lector<Alumno> lector(fuente);
-  // Straight from the stored bytes: a text without its zero is shown whole.
+  csv.encabezado(encabezado);
+  Lector<R> lector(fuente);
   while (const unsigned char* bytes = lector.siguiente()) {
-    csv.texto(bytes + F::codigo, sizeof(Alumno::codigo));
-    csv.texto(bytes + F::apellido, sizeof(Alumno::apellido));
-    csv.texto(bytes + F::nombre, sizeof(Alumno::nombre));
-    csv.entero(store::detalle::tomarEntero(bytes + F::edad));
+    fila(bytes);
     csv.finDeFila();
     if (salida.fallo() != 0) return std::nullopt;
   }
   return lector.error();
 }
 
+Lectura exportarAlumnos(EscritorCsv& csv, const Salida& salida) {
+  using F = Formato<Alumno>;
+  return exportarArchivo<Alumno>(csv, salida, {"codigo", "apellido", "nombre", "edad"},
+                                 [&](const unsigned char* bytes) {
+                                   csv.texto<sizeof(Alumno::codigo)>(bytes + F::codigo);
+                                   csv.texto<sizeof(Alumno::apellido)>(bytes + F::apellido);
+                                   csv.texto<sizeof(Alumno::nombre)>(bytes + F::nombre);
+                                   csv.entero(store::detalle::tomarEntero(bytes + F::edad));
+                                 });
+}
+
 Lectura exportarCursos(EscritorCsv& csv, const Salida& salida) {
-  Fuente<Curso> fuente;
-  if (Lectura e = fuente.abrir()) return e;
-  csv.encabezado({"codigo", "nombre", "creditos"});
   using F = Formato<Curso>;
-  Lector<Curso> lector(fuente);
-  while (const unsigned char* bytes = lector.siguiente()) {
-    csv.texto(bytes + F::codigo, sizeof(Curso::codigo));
-    csv.texto(bytes + F::nombre, sizeof(Curso::nombre));
-    csv.entero(store::detalle::tomarEntero(bytes + F::creditos));
-    csv.finDeFila();
-    if (salida.fallo() != 0) return std::nullopt;
-  }
-  return lector.error();
+  return exportarArchivo<Curso>(csv, salida, {"codigo", "nombre", "creditos"},
+                                [&](const unsigned char* bytes) {
+                                  csv.texto<sizeof(Curso::codigo)>(bytes + F::codigo);
+                                  csv.texto<sizeof(Curso::nombre)>(bytes + F::nombre);
+                                  csv.entero(store::detalle::tomarEntero(bytes + F::creditos));
+                                });
 }
 
 Lectura exportarNotas(EscritorCsv& csv, const Salida& salida) {
@@ -58,11 +63,20 @@ Lectura exportarNotas(EscritorCsv& csv, const Salida& salida) {
       const NotaAlumno& nota = unionNotas.nota(i);
       csv.texto(nota.codigoAlumno);
       const UnionNotas::Nombres* alumno = unionNotas.alumno(i);
-      csv.texto(alumno != nullptr ? texto(alumno->apellido) : std::string_view());
-      csv.texto(alumno != nullptr ? texto(alumno->nombre) : std::string_view());
+      if (alumno != nullptr) {
+        csv.texto(alumno->apellido);
+        csv.texto(alumno->nombre);
+      } else {
+        csv.texto(std::string_view());
+        csv.texto(std::string_view());
+      }
       csv.texto(nota.codigoCurso);
       const UnionNotas::NombreCurso* curso = unionNotas.curso(i);
-      csv.texto(curso != nullptr ? texto(curso->nombre) : std::string_view());
+      if (curso != nullptr) {
+        csv.texto(curso->nombre);
+      } else {
+        csv.texto(std::string_view());
+      }
       std::int64_t suma = 0;
       for (const std::int32_t valor :
            {nota.practica1, nota.practica2, nota.practica3, nota.examenParcial, nota.examenFinal}) {

@@ -4,12 +4,34 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "datos.hpp"
 #include "datos/csv.hpp"
 
 namespace {
+
+// What `escribir` writes through an EscritorCsv with this separator.
+template <class F>
+std::string filas(char separador, F&& escribir) {
+  char* datos = nullptr;
+  std::size_t largo = 0;
+  std::FILE* archivo = open_memstream(&datos, &largo);
+  if (archivo == nullptr) throw std::runtime_error("open_memstream");
+  {
+    datos::Salida salida(archivo);
+    datos::EscritorCsv csv(salida, separador);
+    escribir(csv);
+    EXPECT_TRUE(salida.terminar());
+  }
+  std::fclose(archivo);
+  std::string escrito(datos, largo);
+  std::free(datos);
+  return escrito;
+}
 
 struct CasoTexto {
   const char* nombre;
@@ -24,6 +46,24 @@ class CampoDeTexto : public ::testing::TestWithParam<CasoTexto> {};
 TEST_P(CampoDeTexto, IsWhatASpreadsheetShows) {
   const CasoTexto& c = GetParam();
   EXPECT_EQ(datos::campoDeTexto(c.texto, c.separador), c.campo);
+}
+
+// The same text stored in a field of 20 or 40 bytes, with bytes after its
+// zero that would change the field if they were taken for text.
+TEST_P(CampoDeTexto, IsTheSameFromAStoredFieldWithJunkAfterItsZero) {
+  const CasoTexto& c = GetParam();
+  auto almacenado = [&](auto& campo, char basura) {
+    std::memset(campo, basura, sizeof campo);
+    std::memcpy(campo, c.texto.data(), c.texto.size());
+    campo[c.texto.size()] = '\0';
+    return filas(c.separador, [&](datos::EscritorCsv& csv) { csv.texto(campo); });
+  };
+  char cuarenta[40];
+  EXPECT_EQ(almacenado(cuarenta, ','), c.campo);
+  if (c.texto.size() < 20) {
+    char veinte[20];
+    EXPECT_EQ(almacenado(veinte, '"'), c.campo);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -66,49 +106,43 @@ INSTANTIATE_TEST_SUITE_P(
         CasoTexto{"SpaceBeforeSignIsText", " =1", ',', " =1"}),
     datos_test::PorNombre());
 
-TEST(CodificarTexto, AFieldIsItsBytesUpToTheZeroOrTheWholeWidth) {
-  char destino[datos::largoMaximoCampo(9)];
-  EXPECT_EQ(std::string(destino, datos::codificarTexto("ABC", 3, ',', destino)), "ABC");
-  EXPECT_EQ(std::string(destino, datos::codificarTexto("AB\0CD", 5, ',', destino)), "AB");
-  EXPECT_EQ(std::string(destino, datos::codificarTexto("12345678A", 9, ',', destino)), "12345678A");
-  EXPECT_EQ(std::string(destino, datos::codificarTexto("1234567,\0###", 9, ',', destino)),
-            "\"1234567,\"");
+TEST(TextoAlmacenado, IsItsBytesUpToTheZeroOrTheWholeField) {
+  struct Caso {
+    std::string bytes;  // the whole field
+    std::string campo;
+  };
+  // Fields of 9 and 15 bytes, read in two overlapping words of eight.
+  for (const Caso& c : std::vector<Caso>{{"12345678A", "12345678A"},
+                                         {std::string("1234\0,\"\x01\xFF", 9), "1234"},
+                                         {"1234567,8", "\"1234567,8\""},
+                                         {"12345678\xD1", "12345678\xC3\x91"},
+                                         {"=23456789", "'=23456789"},
+                                         {std::string("\0\x01\x02,\"=====", 9), ""}}) {
+    const std::string escrito =
+        filas(',', [&](datos::EscritorCsv& csv) { csv.texto<9>(c.bytes.data()); });
+    EXPECT_EQ(escrito, c.campo) << "from " << testing::PrintToString(c.bytes);
+  }
+  for (const Caso& c : std::vector<Caso>{{"12345678A123456", "12345678A123456"},
+                                         {std::string("12345678A\0,,\"\x01\x02", 15), "12345678A"},
+                                         {"12345678A12345\"", "\"12345678A12345\"\"\""},
+                                         {"12345678A12345\x7F", "12345678A12345 "}}) {
+    const std::string escrito =
+        filas(',', [&](datos::EscritorCsv& csv) { csv.texto<15>(c.bytes.data()); });
+    EXPECT_EQ(escrito, c.campo) << "from " << testing::PrintToString(c.bytes);
+  }
 }
 
-// Rows written through a Salida into memory.
-class Filas : public ::testing::Test {
- protected:
-  void SetUp() override {
-    archivo_ = open_memstream(&datos_, &largo_);
-    ASSERT_NE(archivo_, nullptr);
-    salida_ = std::make_unique<datos::Salida>(archivo_);
-  }
-  void TearDown() override {
-    salida_.reset();
-    if (archivo_ != nullptr) std::fclose(archivo_);
-    std::free(datos_);
-  }
-  std::string escrito() {
-    EXPECT_TRUE(salida_->terminar());
-    return std::string(datos_, largo_);
-  }
-
-  std::FILE* archivo_ = nullptr;
-  char* datos_ = nullptr;
-  std::size_t largo_ = 0;
-  std::unique_ptr<datos::Salida> salida_;
-};
-
-TEST_F(Filas, FieldsAreSeparatedAndRowsEndInCrLf) {
-  datos::EscritorCsv csv(*salida_, ',');
-  csv.encabezado({"codigo", "edad"});
-  csv.texto("Ana");
-  csv.entero(20);
-  csv.finDeFila();
-  csv.texto("");
-  csv.texto("");
-  csv.finDeFila();
-  EXPECT_EQ(escrito(), "codigo,edad\r\nAna,20\r\n,\r\n");
+TEST(Filas, FieldsAreSeparatedAndRowsEndInCrLf) {
+  const std::string escrito = filas(',', [](datos::EscritorCsv& csv) {
+    csv.encabezado({"codigo", "edad"});
+    csv.texto("Ana");
+    csv.entero(20);
+    csv.finDeFila();
+    csv.texto(std::string_view());
+    csv.texto(std::string_view());
+    csv.finDeFila();
+  });
+  EXPECT_EQ(escrito, "codigo,edad\r\nAna,20\r\n,\r\n");
 }
 
 struct CasoNumero {
@@ -120,19 +154,20 @@ struct CasoNumero {
   std::string campo;
 };
 
-class Numeros : public Filas, public ::testing::WithParamInterface<CasoNumero> {};
+class Numeros : public ::testing::TestWithParam<CasoNumero> {};
 
 TEST_P(Numeros, AreWrittenInFullWithTheirMark) {
   const CasoNumero& c = GetParam();
-  datos::EscritorCsv csv(*salida_, c.separador);
-  csv.texto("x");
-  if (c.decimas) {
-    csv.decimas(c.valor);
-  } else {
-    csv.entero(c.valor);
-  }
-  csv.finDeFila();
-  EXPECT_EQ(escrito(), std::string("x") + c.separador + c.campo + "\r\n");
+  const std::string escrito = filas(c.separador, [&](datos::EscritorCsv& csv) {
+    csv.texto("x");
+    if (c.decimas) {
+      csv.decimas(c.valor);
+    } else {
+      csv.entero(c.valor);
+    }
+    csv.finDeFila();
+  });
+  EXPECT_EQ(escrito, std::string("x") + c.separador + c.campo + "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -42,6 +42,17 @@ void escribirEscuela(const harness::ScratchDir& dir) {
 
 const std::string kFFF(39, 'F');
 
+// The students and courses as a CSV reader gives them back, whatever the
+// separator.
+const Filas kFilasAlumnos = {{"codigo", "apellido", "nombre", "edad"},
+                             {"12345678A", "P\xC3\xA9rez", "Jos\xC3\xA9", "20"},
+                             {"87654321B", "O\"Neil, Jr", "'=1+2", "61"},
+                             {"11111111C", "Ruiz", "Ana", "18"}};
+const Filas kFilasCursos = {{"codigo", "nombre", "creditos"},
+                            {"MA101A", "Matematica", "4"},
+                            {"FI201B", kFFF, "5"},
+                            {"QU301C", "Qu\xC3\xADmica; org\xC3\xA1nica", "3"}};
+
 struct Exportacion {
   const char* nombre;
   friend void PrintTo(const Exportacion& c, std::ostream* os) { *os << c.nombre; }
@@ -53,54 +64,34 @@ struct Exportacion {
 
 const std::vector<Exportacion>& exportaciones() {
   static const std::vector<Exportacion> casos = {
-      {"Alumnos",
-       "alumnos",
-       ',',
+      {"Alumnos", "alumnos", ',',
        "codigo,apellido,nombre,edad\r\n"
        "12345678A,P\xC3\xA9rez,Jos\xC3\xA9,20\r\n"
        "87654321B,\"O\"\"Neil, Jr\",'=1+2,61\r\n"
        "11111111C,Ruiz,Ana,18\r\n",
-       {{"codigo", "apellido", "nombre", "edad"},
-        {"12345678A", "P\xC3\xA9rez", "Jos\xC3\xA9", "20"},
-        {"87654321B", "O\"Neil, Jr", "'=1+2", "61"},
-        {"11111111C", "Ruiz", "Ana", "18"}}},
-      {"AlumnosSemicolon",
-       "alumnos",
-       ';',
+       kFilasAlumnos},
+      {"AlumnosSemicolon", "alumnos", ';',
        "codigo;apellido;nombre;edad\r\n"
        "12345678A;P\xC3\xA9rez;Jos\xC3\xA9;20\r\n"
        "87654321B;\"O\"\"Neil, Jr\";'=1+2;61\r\n"
        "11111111C;Ruiz;Ana;18\r\n",
-       {{"codigo", "apellido", "nombre", "edad"},
-        {"12345678A", "P\xC3\xA9rez", "Jos\xC3\xA9", "20"},
-        {"87654321B", "O\"Neil, Jr", "'=1+2", "61"},
-        {"11111111C", "Ruiz", "Ana", "18"}}},
-      {"Cursos",
-       "cursos",
-       ',',
+       kFilasAlumnos},
+      {"Cursos", "cursos", ',',
        "codigo,nombre,creditos\r\n"
        "MA101A,Matematica,4\r\n"
        "FI201B," +
            kFFF +
            ",5\r\n"
            "QU301C,Qu\xC3\xADmica; org\xC3\xA1nica,3\r\n",
-       {{"codigo", "nombre", "creditos"},
-        {"MA101A", "Matematica", "4"},
-        {"FI201B", kFFF, "5"},
-        {"QU301C", "Qu\xC3\xADmica; org\xC3\xA1nica", "3"}}},
-      {"CursosSemicolon",
-       "cursos",
-       ';',
+       kFilasCursos},
+      {"CursosSemicolon", "cursos", ';',
        "codigo;nombre;creditos\r\n"
        "MA101A;Matematica;4\r\n"
        "FI201B;" +
            kFFF +
            ";5\r\n"
            "QU301C;\"Qu\xC3\xADmica; org\xC3\xA1nica\";3\r\n",
-       {{"codigo", "nombre", "creditos"},
-        {"MA101A", "Matematica", "4"},
-        {"FI201B", kFFF, "5"},
-        {"QU301C", "Qu\xC3\xADmica; org\xC3\xA1nica", "3"}}},
+       kFilasCursos},
       {"Notas",
        "notas",
        ',',
