@@ -185,16 +185,4 @@ INSTANTIATE_TEST_SUITE_P(
                       CasoNumero{"TenthsQuotedUnderPoint", '.', true, 124, "\"12.4\""}),
     datos_test::PorNombre());
 
-TEST(Salida, AFailedWriteIsKept) {
-  std::FILE* lleno = std::fopen("/dev/full", "w");
-  if (lleno == nullptr) GTEST_SKIP() << "no /dev/full here";
-  {
-    datos::Salida salida(lleno);
-    salida.poner(std::string(200'000, 'x'));
-    EXPECT_FALSE(salida.terminar());
-    EXPECT_EQ(salida.fallo(), ENOSPC);
-  }
-  std::fclose(lleno);
-}
-
 }  // namespace

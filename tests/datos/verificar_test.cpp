@@ -206,19 +206,6 @@ TEST(Verificar, NoticesAreNotProblems) {
             "Revisados 1 alumno, 2 cursos y 4 notas: 0 problemas y 4 avisos\n");
 }
 
-TEST(Verificar, AGradeWithNeitherStudentNorCourseGivesTwoNotices) {
-  harness::ScratchDir dir;
-  dir.write("NOTAALUMNO.txt", nota("123", "", {1, 2, 3, 4, 5}));
-  const harness::Script s = correr(dir, {"verificar"});
-  EXPECT_EQ(s.status, 0);
-  EXPECT_EQ(s.output,
-            "aviso: NOTAALUMNO.txt, registro 1, alumno 123, curso : el alumno no esta en "
-            "ALUMNO.txt\n"
-            "aviso: NOTAALUMNO.txt, registro 1, alumno 123, curso : el curso no esta en "
-            "CURSO.txt\n"
-            "Revisados 0 alumnos, 0 cursos y 1 nota: 0 problemas y 2 avisos\n");
-}
-
 // A code stored twice is found however far apart the two records are: here
 // more records apart than are compared at a time.
 TEST(Verificar, AStudentStoredTwiceFarApart) {
