@@ -42,7 +42,8 @@ bool esControl(unsigned char c) {
 }  // namespace
 
 std::size_t codificarTexto(const char* campo, std::size_t ancho, char separador, char* destino) {
-  const std::string_view texto(campo, ::strnlen(campo, ancho));
+  // An empty text may come with no bytes at all behind it.
+  const std::string_view texto(campo, ancho == 0 ? 0 : ::strnlen(campo, ancho));
   // The text goes in one place after the opening quote; it is moved back one
   // place when it needs no quotes, and its quotes are doubled when it does.
   char* const inicio = destino + 1;
