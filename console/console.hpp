@@ -29,16 +29,8 @@ struct ConsoleScreen {
   std::int32_t pendingExtendedCode = -1;  // second code readKey still owes, or -1
 };
 
-// Where the layer reads and writes. openConsole() takes standard input and
-// output and the controlling terminal; tests hand in a pseudo-terminal.
-struct ConsoleFds {
-  int input;   // keys and lines
-  int stream;  // printText, printChar, printNumber
-  int draw;    // direct drawing; the same as `stream` when there is no terminal
-};
-
+// Takes the terminal for the run: its size and colours, its input and output.
 void openConsole();
-void openConsole(const ConsoleFds& fds);
 // Releases the terminal: pending output written, input mode and colours as
 // found. Safe to call more than once.
 void closeConsole();

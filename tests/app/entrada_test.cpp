@@ -12,6 +12,7 @@
 
 #include "app/estado.hpp"
 #include "console/console.hpp"
+#include "console/posix/terminal.hpp"
 
 namespace {
 

@@ -2,6 +2,7 @@
 // pseudo-terminal and libvterm, playing the terminal, shows what a person
 // would see.
 #include "console/console.hpp"
+#include "console/posix/terminal.hpp"
 
 #include <fcntl.h>
 #include <pty.h>
