@@ -151,7 +151,9 @@ std::optional<KeyCodes> characterCodes(int character) {
 }  // namespace
 
 std::optional<KeyCodes> keyCodes(const KeyPress& press) {
-  const KeyMapping* row = findRow(press.key);
+  // With Num Lock on, Delete is looked up as the keypad's period.
+  const Key key = press.numLock && press.key == Key::Delete ? Key::KeypadPeriod : press.key;
+  const KeyMapping* row = findRow(key);
   if (row == nullptr) return characterCodes(press.character);
   KeyResult result = row->plain;
   if ((press.modifiers & kAlt) != 0) {
@@ -160,7 +162,7 @@ std::optional<KeyCodes> keyCodes(const KeyPress& press) {
     result = row->ctrl;
   } else if ((press.modifiers & kShift) != 0) {
     result = row->shift;
-  } else if (isLetter(press.key)) {
+  } else if (isLetter(key)) {
     // The keyboard's own character, 0 included (Caps Lock and the layout decide).
     if (press.character < 0 || press.character > 255) return std::nullopt;
     return KeyCodes{press.character, -1};

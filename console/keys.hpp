@@ -116,6 +116,7 @@ struct KeyPress {
   Key key = Key::None;
   unsigned modifiers = 0;  // kShift | kAlt | kCtrl
   int character = 0;       // the character the keyboard produced (0-255), 0 when none
+  bool numLock = false;    // Num Lock was on (only a console that reports key events tells)
   friend bool operator==(const KeyPress&, const KeyPress&) = default;
 };
 

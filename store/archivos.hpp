@@ -3,7 +3,8 @@
 //
 // Every file is named by the record type it holds (Formato<R>::archivo) and
 // lives in the current directory. Failures come back as values carrying the
-// errno of the call that failed; nothing here throws or prints.
+// system's error number for the call that failed (errno on POSIX); nothing
+// here throws or prints.
 //
 // Several copies of the program may work on one directory at once. Each
 // append and each deletion holds its file's lock (cerrojo.hpp) from the
@@ -69,7 +70,7 @@ inline constexpr std::chrono::seconds kEsperaMaxima{10};
 
 struct [[nodiscard]] Resultado {
   Falla falla = Falla::ninguna;
-  int numeroError = 0;  // errno of the call that failed; 0 on success
+  int numeroError = 0;  // the system's error number for the call that failed; 0 on success
 
   explicit operator bool() const noexcept { return falla == Falla::ninguna; }
 };
@@ -81,24 +82,27 @@ struct [[nodiscard]] Busqueda {
 
 namespace detalle {
 
-// Owns one file descriptor.
+// A file descriptor, or a Windows file handle; -1 when none, on both.
+using Manejador = std::intptr_t;
+
+// Owns one open file.
 class Descriptor {
  public:
   Descriptor() = default;
-  explicit Descriptor(int numero) noexcept : numero_(numero) {}
+  explicit Descriptor(Manejador numero) noexcept : numero_(numero) {}
   Descriptor(Descriptor&& otro) noexcept : numero_(otro.soltar()) {}
   Descriptor& operator=(Descriptor&& otro) noexcept;
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   ~Descriptor() { cerrar(); }
 
-  int numero() const noexcept { return numero_; }
-  bool abierto() const noexcept { return numero_ >= 0; }
-  int soltar() noexcept;
+  Manejador numero() const noexcept { return numero_; }
+  bool abierto() const noexcept { return numero_ != -1; }
+  Manejador soltar() noexcept;
   void cerrar() noexcept;
 
  private:
-  int numero_ = -1;
+  Manejador numero_ = -1;
 };
 
 enum class Apertura : std::uint8_t {
@@ -125,7 +129,7 @@ struct Clave {
 
 // Whether a record in the file open on `descriptor` (records of `tamano`
 // bytes) holds clave's code, as codigoIgual compares.
-Busqueda buscarEn(int descriptor, std::size_t tamano, const Clave& clave);
+Busqueda buscarEn(Manejador descriptor, std::size_t tamano, const Clave& clave);
 
 // Under the lock of the file `nombre` open on `descriptor` (brought up to
 // date first as alDia does): when `clave` is given and a stored record has
@@ -143,7 +147,7 @@ class LectorBloques {
   // that memory does not grow with the file.
   static constexpr std::size_t kCapacidad = 256 * 1024;
 
-  LectorBloques(int descriptor, std::size_t tamanoRegistro) noexcept;
+  LectorBloques(Manejador descriptor, std::size_t tamanoRegistro) noexcept;
 
   // The next whole record's bytes, valid until the next call; nullptr at the
   // end of the file (a trailing fragment is never delivered) or after a read
@@ -175,13 +179,13 @@ class LectorBloques {
   bool rellenar() noexcept;
 
   std::unique_ptr<unsigned char[]> buffer_;  // kCapacidad bytes
-  int descriptor_;
+  Manejador descriptor_;
   std::size_t tamanoRegistro_;
   std::size_t inicio_ = 0;           // first byte not yet delivered
   std::size_t fin_ = 0;              // end of the bytes read into the buffer
   std::int64_t desplazamiento_ = 0;  // file offset of the next read
   bool agotado_ = false;             // end of file or error reached
-  int numeroError_ = 0;              // errno of a failed read, or 0
+  int numeroError_ = 0;              // error number of a failed read, or 0
 };
 
 struct Acceso;
@@ -266,7 +270,7 @@ class Archivo {
 namespace detalle {
 struct Acceso {
   template <class R>
-  static int descriptor(const Archivo<R>& archivo) noexcept {
+  static Manejador descriptor(const Archivo<R>& archivo) noexcept {
     return archivo.descriptor_.numero();
   }
 };

@@ -8,11 +8,15 @@
 // same byte. The system takes the lock back when its holder closes the file
 // or dies, so a copy killed while holding it blocks no other.
 //
-// Only these few calls differ from one system to another; waiting for the
-// lock and acting on a replaced file are the store's own (archivos.cpp).
+// Only these few calls differ from one system to another (store/posix/ and
+// store/windows/, cerrojo.cpp); waiting for the lock and acting on a
+// replaced file are the store's own (archivos.cpp). Failures leave the
+// system's error number for sistema::ultimoError().
 #pragma once
 
 #include <cstdint>
+
+#include "store/archivos.hpp"
 
 namespace store::detalle {
 
@@ -22,25 +26,25 @@ inline constexpr std::int64_t kByteDelCerrojo = std::int64_t{1} << 62;
 enum class Intento : std::uint8_t {
   tomado,   // this descriptor holds the file's lock now
   ocupado,  // another copy holds it
-  fallido,  // the system refused: errno says why
+  fallido,  // the system refused
 };
 
 // One try, without waiting, at the exclusive lock of the file open on
 // `descriptor`, which must be open for writing.
-Intento intentarBloquear(int descriptor) noexcept;
+Intento intentarBloquear(Manejador descriptor) noexcept;
 
-// Gives back the lock held through `descriptor`. False (errno set) when the
+// Gives back the lock held through `descriptor`. False when the
 // system refused; closing the descriptor then gives it back.
-bool desbloquear(int descriptor) noexcept;
+bool desbloquear(Manejador descriptor) noexcept;
 
 enum class Destino : std::uint8_t {
   esteArchivo,  // the name leads to the file open on the descriptor
   otroArchivo,  // to another one: the file was replaced since it was opened
   ninguno,      // to nothing: the file was removed since
-  fallido,      // cannot tell: errno says why
+  fallido,      // cannot tell
 };
 
 // Where `nombre` leads now, compared with the file open on `descriptor`.
-Destino adondeLleva(const char* nombre, int descriptor) noexcept;
+Destino adondeLleva(const char* nombre, Manejador descriptor) noexcept;
 
 }  // namespace store::detalle

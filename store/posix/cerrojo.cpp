@@ -23,7 +23,8 @@ static_assert(sizeof(off_t) >= sizeof kByteDelCerrojo, "the lock's byte needs 64
 std::atomic<bool> porDescripcion{true};
 #endif
 
-int pedir(int descriptor, short tipo) noexcept {
+int pedir(Manejador manejador, short tipo) noexcept {
+  const int descriptor = static_cast<int>(manejador);
   struct flock cerrojo {};
   cerrojo.l_type = tipo;
   cerrojo.l_whence = SEEK_SET;
@@ -41,21 +42,21 @@ int pedir(int descriptor, short tipo) noexcept {
 
 }  // namespace
 
-Intento intentarBloquear(int descriptor) noexcept {
+Intento intentarBloquear(Manejador descriptor) noexcept {
   if (pedir(descriptor, F_WRLCK) == 0) return Intento::tomado;
   // Classic locks may say EACCES for a lock held elsewhere.
   if (errno == EAGAIN || errno == EACCES) return Intento::ocupado;
   return Intento::fallido;
 }
 
-bool desbloquear(int descriptor) noexcept {
+bool desbloquear(Manejador descriptor) noexcept {
   return pedir(descriptor, F_UNLCK) == 0;
 }
 
-Destino adondeLleva(const char* nombre, int descriptor) noexcept {
+Destino adondeLleva(const char* nombre, Manejador descriptor) noexcept {
   struct stat abierto {};
   struct stat nombrado {};
-  if (::fstat(descriptor, &abierto) != 0) return Destino::fallido;
+  if (::fstat(static_cast<int>(descriptor), &abierto) != 0) return Destino::fallido;
   if (::stat(nombre, &nombrado) != 0) return errno == ENOENT ? Destino::ninguno : Destino::fallido;
   return nombrado.st_dev == abierto.st_dev && nombrado.st_ino == abierto.st_ino
              ? Destino::esteArchivo

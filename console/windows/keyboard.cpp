@@ -1,0 +1,140 @@
+// Keys and lines on the Windows console. A key is read from the console's key
+// events (ReadConsoleInputA) with the input mode at 0 (no line input, no echo,
+// no Ctrl+C handling) for the length of one readKey, saved and given back
+// around it; a line is the console's own line input, read from standard
+// input. When standard input is not the console, keys come from it as bytes
+// and are decoded as on a terminal, so a session can be scripted.
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+
+#include "console/platform.hpp"
+#include "console/windows/terminal.hpp"
+
+namespace console {
+namespace windows {
+namespace {
+
+// The virtual-key codes of the key table's rows. The codes name keys by their
+// meaning on the US layout, as the console reports them on every layout.
+struct VirtualKey {
+  WORD code;
+  Key key;
+};
+// clang-format off
+constexpr VirtualKey kVirtualKeys[] = {
+    {VK_BACK, Key::Backspace},      {VK_TAB, Key::Tab},            {VK_RETURN, Key::Enter},
+    {VK_ESCAPE, Key::Esc},          {VK_SPACE, Key::Space},        {VK_PRIOR, Key::PageUp},
+    {VK_NEXT, Key::PageDown},       {VK_END, Key::End},            {VK_HOME, Key::Home},
+    {VK_LEFT, Key::Left},           {VK_UP, Key::Up},              {VK_RIGHT, Key::Right},
+    {VK_DOWN, Key::Down},           {VK_INSERT, Key::Insert},      {VK_DELETE, Key::Delete},
+    {VK_F11, Key::F11},             {VK_F12, Key::F12},            {VK_MULTIPLY, Key::KeypadMultiply},
+    {VK_ADD, Key::KeypadPlus},      {VK_SUBTRACT, Key::KeypadMinus}, {VK_DECIMAL, Key::KeypadPeriod},
+    {VK_DIVIDE, Key::KeypadSlash},  {VK_OEM_5, Key::Backslash},    {VK_OEM_2, Key::Slash},
+    {VK_OEM_MINUS, Key::Minus},     {VK_OEM_PLUS, Key::Equals},    {VK_OEM_4, Key::LeftBracket},
+    {VK_OEM_6, Key::RightBracket},  {VK_OEM_1, Key::Semicolon},    {VK_OEM_7, Key::Quote},
+    {VK_OEM_COMMA, Key::Comma},     {VK_OEM_PERIOD, Key::Period},  {VK_OEM_3, Key::Grave},
+};
+// clang-format on
+
+constexpr Key keyAfter(Key first, int offset) {
+  return static_cast<Key>(static_cast<int>(first) + offset);
+}
+
+// The row's key for a virtual-key code; Key::None for keys without a row
+// (Shift, Ctrl, Alt and Caps Lock alone among them).
+Key keyOf(WORD code) {
+  if (code >= 'A' && code <= 'Z') return keyAfter(Key::A, code - 'A');
+  if (code >= '0' && code <= '9') return keyAfter(Key::Digit0, code - '0');
+  if (code >= VK_NUMPAD0 && code <= VK_NUMPAD9) return keyAfter(Key::Keypad0, code - VK_NUMPAD0);
+  if (code >= VK_F1 && code <= VK_F10) return keyAfter(Key::F1, code - VK_F1);
+  const auto* found = std::find_if(std::begin(kVirtualKeys), std::end(kVirtualKeys),
+                                   [code](const VirtualKey& k) { return k.code == code; });
+  return found == std::end(kVirtualKeys) ? Key::None : found->key;
+}
+
+// One key event as a press: the key, the modifiers held (either Alt, either
+// Ctrl, Shift), Num Lock, and the character the keyboard produced.
+KeyPress pressOf(const KEY_EVENT_RECORD& event) {
+  const DWORD state = event.dwControlKeyState;
+  KeyPress press;
+  press.key = keyOf(event.wVirtualKeyCode);
+  if ((state & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0) press.modifiers |= kAlt;
+  if ((state & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0) press.modifiers |= kCtrl;
+  if ((state & SHIFT_PRESSED) != 0) press.modifiers |= kShift;
+  press.numLock = (state & NUMLOCK_ON) != 0;
+  press.character = static_cast<unsigned char>(event.uChar.AsciiChar);
+  return press;
+}
+
+DWORD savedMode = 0;  // the mode found before the key now awaited
+
+}  // namespace
+}  // namespace windows
+
+namespace platform {
+
+using windows::console;
+
+bool beginKeys() {
+  if (!console().keysAreEvents) return true;
+  if (!::GetConsoleMode(console().input, &windows::savedMode)) return false;
+  windows::keyModeForHandler(windows::savedMode, true);
+  if (!::SetConsoleMode(console().input, 0)) {
+    windows::keyModeForHandler(windows::savedMode, false);
+    return false;
+  }
+  return true;
+}
+
+bool endKeys() {
+  if (!console().keysAreEvents) return true;
+  const bool restored = ::SetConsoleMode(console().input, windows::savedMode) != 0;
+  windows::keyModeForHandler(windows::savedMode, false);
+  return restored;
+}
+
+// Every event but a key press is skipped, releases too; an event standing for
+// several repeats of a held key is one press.
+Read nextKeyPress(KeyPress& press) {
+  if (!console().keysAreEvents) return nextPressFromBytes(press);
+  for (;;) {
+    INPUT_RECORD record;
+    DWORD read = 0;
+    if (!::ReadConsoleInputA(console().input, &record, 1, &read) || read != 1) return Read::Error;
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
+    press = windows::pressOf(record.Event.KeyEvent);
+    return Read::Got;
+  }
+}
+
+// A pipe is waited on by asking how much it holds; a file or the console is
+// read at once (the console gives one whole line per read).
+Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got) {
+  const HANDLE input = console().standardInput;
+  if (timeoutMs >= 0 && ::GetFileType(input) == FILE_TYPE_PIPE) {
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+    DWORD available = 0;
+    while (::PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr) && available == 0) {
+      if (::GetTickCount64() >= deadline) return Read::Timeout;
+      ::Sleep(1);
+    }
+  }
+  DWORD read = 0;
+  const auto want = static_cast<DWORD>(std::min<std::size_t>(capacity, 1u << 20));
+  if (!::ReadFile(input, bytes, want, &read, nullptr)) {
+    return ::GetLastError() == ERROR_BROKEN_PIPE ? Read::End : Read::Error;
+  }
+  if (read == 0) return Read::End;
+  got = read;
+  return Read::Got;
+}
+
+// The console echoes a line and moves its own cursor: nothing to follow.
+void lineStarts() {}
+void lineByte(unsigned char) {}
+void lineEnds() {}
+
+}  // namespace platform
+}  // namespace console

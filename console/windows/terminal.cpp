@@ -1,0 +1,260 @@
+// The console's primitives on the Windows console, through its own services:
+// "CONIN$" and "CONOUT$" opened with CreateFileA; the size, the colours and
+// the cursor read with GetConsoleScreenBufferInfo (the layer keeps no cursor
+// of its own); cells placed with WriteConsoleOutputA, which interprets no
+// code and leaves the cursor where it is; blanks with
+// FillConsoleOutputCharacterA / FillConsoleOutputAttribute; the window
+// scrolled with ScrollConsoleScreenBufferA; the cursor moved with
+// SetConsoleCursorPosition; the bell with Beep; standard output written with
+// WriteFile, and told apart with GetFileType; the interpreter started with
+// CreateProcessA and waited for. No call here sets the console's colours.
+//
+// Positions are taken from the window's top-left corner, so a console whose
+// buffer is taller than its window (and holds earlier output above it) is
+// drawn where the operator sees it.
+#include "console/windows/terminal.hpp"
+
+#include <algorithm>
+#include <new>
+#include <string>
+
+#include "console/console.hpp"
+#include "console/platform.hpp"
+
+namespace console {
+namespace windows {
+namespace {
+
+Console state;
+
+// Read by the control handler, which runs on a thread of its own.
+volatile LONG keyWaitActive = 0;
+volatile DWORD keyWaitMode = 0;
+HANDLE handlerInput = INVALID_HANDLE_VALUE;
+
+// Ctrl+Break, Ctrl+C outside a key, the window closed, the session ending:
+// the input mode is given back, then the console's own handling ends the
+// program. Colours need nothing: the layer never changes them.
+BOOL WINAPI onControl(DWORD) {
+  if (keyWaitActive != 0) ::SetConsoleMode(handlerInput, keyWaitMode);
+  return FALSE;
+}
+
+HANDLE openDevice(const char* name) {
+  return ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// The window's top-left corner in the buffer; (0, 0) when it cannot be read.
+COORD origin() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!::GetConsoleScreenBufferInfo(state.output, &info)) return {0, 0};
+  return {info.srWindow.Left, info.srWindow.Top};
+}
+
+COORD inBuffer(platform::Position at) {
+  const COORD corner = origin();
+  return {static_cast<SHORT>(corner.X + at.x), static_cast<SHORT>(corner.Y + at.y)};
+}
+
+bool writeAll(HANDLE handle, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    DWORD written = 0;
+    const auto part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    if (!::WriteFile(handle, bytes, part, &written, nullptr) || written == 0) return false;
+    bytes += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool isFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string environment(const char* name, bool& set) {
+  const DWORD size = ::GetEnvironmentVariableA(name, nullptr, 0);
+  set = size > 0;
+  if (!set) return {};
+  std::string value(size, '\0');
+  const DWORD length = ::GetEnvironmentVariableA(name, value.data(), size);
+  value.resize(std::min<DWORD>(length, size));
+  return value;
+}
+
+// "COMSPEC"; without it, "CMD.EXE" in the current directory, then along
+// "PATH" in its order. Empty when there is none.
+std::string interpreter() {
+  bool set = false;
+  std::string path = environment("COMSPEC", set);
+  if (set) return path;
+  if (isFile("CMD.EXE")) return "CMD.EXE";
+  const std::string directories = environment("PATH", set);
+  std::size_t begin = 0;
+  while (begin <= directories.size()) {
+    std::size_t end = directories.find(';', begin);
+    if (end == std::string::npos) end = directories.size();
+    std::string directory = directories.substr(begin, end - begin);
+    if (!directory.empty()) {
+      if (directory.back() != '\\' && directory.back() != '/') directory += '\\';
+      if (isFile(directory + "CMD.EXE")) return directory + "CMD.EXE";
+    }
+    begin = end + 1;
+  }
+  return {};
+}
+
+}  // namespace
+
+Console& console() {
+  return state;
+}
+
+void keyModeForHandler(DWORD mode, bool active) {
+  keyWaitMode = mode;
+  keyWaitActive = active ? 1 : 0;
+}
+
+}  // namespace windows
+
+namespace platform {
+
+using windows::state;
+
+Found openTerminal() {
+  state = windows::Console{};
+  state.input = windows::openDevice("CONIN$");
+  state.output = windows::openDevice("CONOUT$");
+  state.standardInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  state.standardOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  state.streamIsTerminal = ::GetFileType(state.standardOutput) == FILE_TYPE_CHAR;
+  DWORD mode = 0;
+  state.keysAreEvents =
+      state.input != INVALID_HANDLE_VALUE && ::GetConsoleMode(state.standardInput, &mode) != 0;
+  state.modeFound = ::GetConsoleMode(state.input, &state.modeAtStart) != 0;
+
+  Found found;
+  // Bytes that come in place of keys are single-byte text, unless the
+  // console's input code page is UTF-8.
+  found.decoder = KeyDecoder(0x7F, ::GetConsoleCP() == CP_UTF8);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (::GetConsoleScreenBufferInfo(state.output, &info)) {
+    found.sizeKnown = true;
+    found.width = std::min(info.srWindow.Right - info.srWindow.Left + 1, 255);
+    found.height = std::min(info.srWindow.Bottom - info.srWindow.Top + 1, 255);
+    found.attribute = info.wAttributes;
+  }
+  windows::handlerInput = state.input;
+  ::SetConsoleCtrlHandler(windows::onControl, TRUE);
+  return found;
+}
+
+void closeTerminal() {
+  ::SetConsoleCtrlHandler(windows::onControl, FALSE);
+  if (state.modeFound) ::SetConsoleMode(state.input, state.modeAtStart);
+  if (state.input != INVALID_HANDLE_VALUE) ::CloseHandle(state.input);
+  if (state.output != INVALID_HANDLE_VALUE) ::CloseHandle(state.output);
+  state.input = state.output = INVALID_HANDLE_VALUE;
+}
+
+// ---------------------------------------------------------------------------
+// Direct drawing
+
+bool readCursor(Position& at) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!::GetConsoleScreenBufferInfo(state.output, &info)) return false;
+  at = {info.dwCursorPosition.X - info.srWindow.Left, info.dwCursorPosition.Y - info.srWindow.Top};
+  return true;
+}
+
+void setCursor(Position at) {
+  ::SetConsoleCursorPosition(state.output, windows::inBuffer(at));
+}
+
+void putCells(Position at, std::string_view codes, unsigned attribute) {
+  CHAR_INFO cells[80];
+  const auto count = static_cast<SHORT>(std::min<std::size_t>(codes.size(), 80));
+  for (SHORT i = 0; i < count; ++i) {
+    cells[i].Char.AsciiChar = codes[static_cast<std::size_t>(i)];
+    cells[i].Attributes = static_cast<WORD>(attribute);
+  }
+  const COORD corner = windows::inBuffer(at);
+  SMALL_RECT region{corner.X, corner.Y, static_cast<SHORT>(corner.X + count - 1), corner.Y};
+  ::WriteConsoleOutputA(state.output, cells, COORD{count, 1}, COORD{0, 0}, &region);
+}
+
+void blankCells(Position at, int count, unsigned attribute) {
+  if (count <= 0) return;
+  const COORD corner = windows::inBuffer(at);
+  DWORD done = 0;
+  ::FillConsoleOutputCharacterA(state.output, ' ', static_cast<DWORD>(count), corner, &done);
+  ::FillConsoleOutputAttribute(state.output, static_cast<WORD>(attribute),
+                               static_cast<DWORD>(count), corner, &done);
+}
+
+void scrollUp(unsigned attribute) {
+  const ConsoleScreen& s = consoleScreen();
+  const COORD top = windows::inBuffer({s.windowLeft, s.windowTop});
+  const COORD bottom = windows::inBuffer({s.windowRight, s.windowBottom});
+  const SMALL_RECT window{top.X, top.Y, bottom.X, bottom.Y};
+  const SMALL_RECT moved{top.X, static_cast<SHORT>(top.Y + 1), bottom.X, bottom.Y};
+  CHAR_INFO fill;
+  fill.Char.AsciiChar = ' ';
+  fill.Attributes = static_cast<WORD>(attribute);
+  ::ScrollConsoleScreenBufferA(state.output, &moved, &window, top, &fill);
+}
+
+void bell() {
+  ::Beep(3000, 100);
+}
+
+void drawingDone() {}
+
+// ---------------------------------------------------------------------------
+// The stream: the console draws it by its own rules.
+
+std::string streamBytes(std::string_view text) {
+  return std::string(text);
+}
+
+bool streamIsTerminal() {
+  return state.streamIsTerminal;
+}
+
+bool writeStream(const char* bytes, std::size_t size) {
+  return windows::writeAll(state.standardOutput, bytes, size);
+}
+
+// ---------------------------------------------------------------------------
+// Clearing by command
+
+int runCommand(const char* command) {
+  try {
+    const std::string program = windows::interpreter();
+    if (program.empty()) return -1;
+    std::string line = program + " /c " + command;
+    // What the stream holds goes out before the interpreter writes.
+    flushStream();
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          nullptr, &startup, &process)) {
+      return -1;
+    }
+    ::CloseHandle(process.hThread);
+    DWORD status = static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(process.hProcess, &status)) {
+      status = static_cast<DWORD>(-1);
+    }
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(status);
+  } catch (const std::bad_alloc&) {
+    return -1;  // no memory for the command line
+  }
+}
+
+}  // namespace platform
+}  // namespace console

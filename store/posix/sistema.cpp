@@ -1,0 +1,212 @@
+// The record files' system calls on POSIX: descriptors, pread / pwrite,
+// fsync, ftruncate, rename, and fsync of the directory whose names changed.
+#include "store/sistema.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+namespace store::sistema {
+namespace {
+
+int fd(Manejador manejador) {
+  return static_cast<int>(manejador);
+}
+
+Resultado falla(Falla tipo, int numeroError) {
+  return Resultado{tipo, numeroError};
+}
+
+// Makes the latest change to a directory's names durable. File systems that
+// cannot sync a directory say EINVAL; there is nothing more to do on them.
+Resultado sincronizarDirectorio(const char* nombre) {
+  Descriptor directorio(::open(nombre, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!directorio.abierto()) return falla(Falla::sincronizarDirectorio, errno);
+  if (::fsync(fd(directorio.numero())) != 0 && errno != EINVAL) {
+    return falla(Falla::sincronizarDirectorio, errno);
+  }
+  return {};
+}
+
+std::string directorioDe(const std::string& archivo) {
+  const std::size_t barra = archivo.rfind('/');
+  if (barra == std::string::npos) return ".";
+  return barra == 0 ? "/" : archivo.substr(0, barra);
+}
+
+// O_NONBLOCK keeps a FIFO or a terminal in the file's place from blocking the
+// open; such a file is refused right after, and regular files ignore the flag.
+constexpr int kBanderasComunes = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+Resultado comprobarRegular(const Descriptor& descriptor) {
+  struct stat datos {};
+  if (::fstat(fd(descriptor.numero()), &datos) != 0) return falla(Falla::noSeAbre, errno);
+  if (S_ISDIR(datos.st_mode)) return falla(Falla::noSeAbre, EISDIR);
+  if (!S_ISREG(datos.st_mode)) return falla(Falla::noSeAbre, EINVAL);
+  return {};
+}
+
+}  // namespace
+
+int ultimoError() noexcept {
+  return errno;
+}
+
+Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor) {
+  descriptor.cerrar();
+  if (apertura != Apertura::crear) {
+    const int modo = apertura == Apertura::leer ? O_RDONLY : O_RDWR;
+    Descriptor nuevo(::open(nombre, modo | kBanderasComunes));
+    if (!nuevo.abierto()) {
+      return falla(errno == ENOENT ? Falla::noExiste : Falla::noSeAbre, errno);
+    }
+    if (Resultado r = comprobarRegular(nuevo); !r) return r;
+    descriptor = std::move(nuevo);
+    return {};
+  }
+
+  // Open an existing file as it is; create one only when there is none, and
+  // know that we did, so that only a name we made is flushed or taken back.
+  // Another process creating the file in between sends us round again.
+  for (int intento = 0; intento < 3; ++intento) {
+    Descriptor nuevo(::open(nombre, O_RDWR | kBanderasComunes));
+    if (nuevo.abierto()) {
+      if (Resultado r = comprobarRegular(nuevo); !r) return r;
+      descriptor = std::move(nuevo);
+      return {};
+    }
+    if (errno != ENOENT) return falla(Falla::noSeAbre, errno);
+
+    nuevo = Descriptor(::open(nombre, O_RDWR | O_CREAT | O_EXCL | kBanderasComunes, 0666));
+    if (!nuevo.abierto()) {
+      if (errno == EEXIST) continue;
+      return falla(Falla::noSeAbre, errno);
+    }
+    if (Resultado r = sincronizarDirectorio("."); !r) {
+      ::unlink(nombre);
+      return falla(Falla::noSeAbre, r.numeroError);
+    }
+    descriptor = std::move(nuevo);
+    return {};
+  }
+  return falla(Falla::noSeAbre, EEXIST);
+}
+
+void cerrar(Manejador manejador) noexcept {
+  ::close(fd(manejador));
+}
+
+bool cerrarComprobando(Descriptor& descriptor) noexcept {
+  return ::close(fd(descriptor.soltar())) == 0;
+}
+
+bool tamano(Manejador manejador, std::int64_t& bytes) noexcept {
+  struct stat datos {};
+  if (::fstat(fd(manejador), &datos) != 0) return false;
+  bytes = datos.st_size;
+  return true;
+}
+
+bool leerEn(Manejador manejador, unsigned char* bytes, std::size_t cantidad,
+            std::int64_t desplazamiento, std::size_t& leidos) noexcept {
+  ssize_t hecho;
+  do {
+    hecho = ::pread(fd(manejador), bytes, cantidad, static_cast<off_t>(desplazamiento));
+  } while (hecho < 0 && errno == EINTR);
+  if (hecho < 0) return false;
+  leidos = static_cast<std::size_t>(hecho);
+  return true;
+}
+
+bool escribirEn(Manejador manejador, const unsigned char* bytes, std::size_t cantidad,
+                std::int64_t desplazamiento, std::size_t& escritos) noexcept {
+  ssize_t hecho;
+  do {
+    hecho = ::pwrite(fd(manejador), bytes, cantidad, static_cast<off_t>(desplazamiento));
+  } while (hecho < 0 && errno == EINTR);
+  if (hecho < 0) return false;
+  if (hecho == 0) {  // no progress and no reason given: never loop on it
+    errno = EIO;
+    return false;
+  }
+  escritos = static_cast<std::size_t>(hecho);
+  return true;
+}
+
+bool sincronizar(Manejador manejador) noexcept {
+  return ::fsync(fd(manejador)) == 0;
+}
+
+bool recortar(Manejador manejador, std::int64_t bytes) noexcept {
+  return ::ftruncate(fd(manejador), static_cast<off_t>(bytes)) == 0;
+}
+
+void empezarAGrabar([[maybe_unused]] Manejador manejador, [[maybe_unused]] std::int64_t desde,
+                    [[maybe_unused]] std::int64_t hasta) noexcept {
+#ifdef SYNC_FILE_RANGE_WRITE
+  // Only a hint: the fsync at the end is what makes the file safe.
+  (void)::sync_file_range(fd(manejador), desde, hasta - desde, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+// A stale scratch file is removed, not reused: writing through whatever it
+// is (a link to another file, a hard link) could damage another file.
+Resultado crearTemporal(Manejador origen, Descriptor& temporal) {
+  struct stat datos {};
+  if (::fstat(fd(origen), &datos) != 0) return falla(Falla::noSeAbre, errno);
+  const mode_t permisos = datos.st_mode & 07777;
+  if (::unlink(kArchivoTemporal) != 0 && errno != ENOENT) return falla(Falla::noSeCrea, errno);
+  temporal = Descriptor(
+      ::open(kArchivoTemporal, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, permisos));
+  if (!temporal.abierto()) return falla(Falla::noSeCrea, errno);
+  // The new student file keeps the old one's permissions, whatever the umask.
+  if (::fchmod(fd(temporal.numero()), permisos) != 0) return falla(Falla::noSeCrea, errno);
+  return {};
+}
+
+bool quitar(const char* nombre) noexcept {
+  return ::unlink(nombre) == 0;
+}
+
+// A student file kept elsewhere through a symbolic link is replaced there,
+// and the link stays; on another file system the rename then fails and
+// nothing changes.
+std::string archivoReal(const char* nombre) {
+  struct stat datos {};
+  if (::lstat(nombre, &datos) != 0 || !S_ISLNK(datos.st_mode)) return nombre;
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(nombre, nullptr), &std::free);
+  return real ? std::string(real.get()) : std::string(nombre);
+}
+
+// rename is atomic: there is no moment without a file by that name. The
+// file replaced may stay open, and locked, until the new one is in place.
+Resultado reemplazar(const char* origen, const std::string& destino, Descriptor&) {
+  if (::rename(origen, destino.c_str()) != 0) return falla(Falla::renombrar, errno);
+  return sincronizarDirectorio(directorioDe(destino).c_str());
+}
+
+bool hayAlgo(const char* nombre) noexcept {
+  struct stat datos {};
+  return ::lstat(nombre, &datos) == 0 || errno != ENOENT;
+}
+
+// O_NOFOLLOW: a link in the scratch file's place is not ours to follow. A
+// scratch file with another name too (a hard link) belongs to that name as
+// well: putting it in ALUMNO.txt's place would join the two for good.
+Hallazgo abrirParaRecuperar(const char* nombre, Descriptor& descriptor) {
+  descriptor = Descriptor(::open(nombre, O_RDONLY | O_NOFOLLOW | kBanderasComunes));
+  struct stat datos {};
+  if (!descriptor.abierto()) {
+    const bool hayAlgo = errno != ENOENT && ::lstat(nombre, &datos) == 0;
+    return hayAlgo ? Hallazgo::otraCosa : Hallazgo::ninguno;
+  }
+  const bool apto = ::fstat(fd(descriptor.numero()), &datos) == 0 && S_ISREG(datos.st_mode) &&
+                    datos.st_nlink == 1;
+  return apto ? Hallazgo::archivo : Hallazgo::otraCosa;
+}
+
+}  // namespace store::sistema
