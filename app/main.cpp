@@ -20,9 +20,11 @@ struct Consola {
 }  // namespace
 
 int main() {
+#ifdef SIGXFSZ
   // A file-size limit makes a write fail, which the screens report, rather
   // than end the program in the middle of a record.
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
   Consola consola;
   recuperarAlumnosAlIniciar();
   ejecutarMenu();

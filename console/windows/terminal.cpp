@@ -135,9 +135,10 @@ Found openTerminal() {
   state.modeFound = ::GetConsoleMode(state.input, &state.modeAtStart) != 0;
 
   Found found;
-  // Bytes that come in place of keys are single-byte text, unless the
-  // console's input code page is UTF-8.
-  found.decoder = KeyDecoder(0x7F, ::GetConsoleCP() == CP_UTF8);
+  // Input bytes are single-byte text, unless the console's input code page
+  // is UTF-8: then lines and keys from bytes become single-byte text too.
+  found.utf8 = ::GetConsoleCP() == CP_UTF8;
+  found.decoder = KeyDecoder(0x7F, found.utf8);
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (::GetConsoleScreenBufferInfo(state.output, &info)) {
     found.sizeKnown = true;
@@ -239,8 +240,8 @@ int runCommand(const char* command) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                          nullptr, &startup, &process)) {
+    if (!::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                          &startup, &process)) {
       return -1;
     }
     ::CloseHandle(process.hThread);
