@@ -1,0 +1,209 @@
+// The Windows build under wine: its own test programs, run in a console of
+// their own (wine in a pseudo-terminal), and alumnos.exe itself, on piped
+// standard input beside the POSIX program and typed key by key in a console.
+//
+// Needs the Windows build (cmake --preset windows) and wine; ./test.sh
+// provides both, or says in ALUMNOS_WINE_SKIP why it could not, and these
+// tests then skip with that reason.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "comun.hpp"
+#include "files.hpp"
+#include "terminal.hpp"
+
+#ifndef ALUMNOS_WINDOWS_BUILD
+#error "ALUMNOS_WINDOWS_BUILD must name the Windows build's directory"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kWindowsBuild = ALUMNOS_WINDOWS_BUILD;
+
+// Where wine is found, or why these tests cannot run.
+std::string wineOrWhyNot() {
+  if (const char* why = std::getenv("ALUMNOS_WINE_SKIP"); why != nullptr && *why != '\0') {
+    return std::string("skipped: ") + why;
+  }
+  const char* path = std::getenv("PATH");
+  std::string directories = path != nullptr ? path : "/usr/bin:/bin";
+  std::size_t begin = 0;
+  while (begin <= directories.size()) {
+    std::size_t end = directories.find(':', begin);
+    if (end == std::string::npos) end = directories.size();
+    const fs::path candidate = fs::path(directories.substr(begin, end - begin)) / "wine";
+    if (fs::exists(candidate)) return candidate.string();
+    begin = end + 1;
+  }
+  return "skipped: wine is not installed";
+}
+
+bool isSkip(const std::string& wine) {
+  return wine.rfind("skipped: ", 0) == 0;
+}
+
+// Options for a program run under wine: its prefix and quiet, no installer
+// offered, and time for wine to start. wine's console is drawn by a process
+// of its own, so "waiting for input" is told by the screen going quiet.
+harness::Options underWine(const std::string& wine, std::vector<std::string> args) {
+  harness::Options options;
+  options.program = wine;
+  options.args = std::move(args);
+  for (const char* name : {"WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) {
+    if (const char* value = std::getenv(name))
+      options.env.push_back(std::string(name) + "=" + value);
+  }
+  options.env.push_back("WINEDEBUG=-all");
+  options.deadline = std::chrono::milliseconds(120'000);
+  options.watchSyscalls = false;
+  options.quiet = std::chrono::milliseconds(300);
+  return options;
+}
+
+std::string readWhole(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+#define SKIP_WITHOUT_WINE(wine, program)                                                    \
+  do {                                                                                      \
+    if (isSkip(wine)) GTEST_SKIP() << (wine);                                               \
+    if (!fs::exists(program)) {                                                             \
+      GTEST_SKIP() << "skipped: " << (program) << " is not built (cmake --preset windows)"; \
+    }                                                                                       \
+  } while (0)
+
+// ---------------------------------------------------------------------------
+// The Windows test programs, each in a console of 80 x 25 with its report in
+// a file (a console's own output would be drawn, not kept).
+
+class WindowsSuite : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(WindowsSuite, PassesUnderWineInAConsole) {
+  const std::string wine = wineOrWhyNot();
+  const std::string program = kWindowsBuild + "/tests/windows/" + GetParam();
+  SKIP_WITHOUT_WINE(wine, program);
+  harness::ScratchDir dir;
+  const std::string report = dir.path() + "/report.txt";
+  harness::Terminal t(dir.path(), underWine("/bin/sh", {"-c", "exec \"$0\" \"$1\" > \"$2\"", wine,
+                                                        program, report}));
+  const int status = t.waitExit();
+  const std::string said = readWhole(report);
+  EXPECT_EQ(status, 0) << said << "\n" << t.dump();
+  EXPECT_NE(said.find("[  PASSED  ]"), std::string::npos) << said;
+  EXPECT_EQ(said.find("FAILED"), std::string::npos) << said;
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, WindowsSuite,
+                         ::testing::Values("consola_test.exe", "store_test.exe"),
+                         [](const ::testing::TestParamInfo<const char*>& suite) {
+                           std::string name = suite.param;
+                           return name.substr(0, name.find('_'));
+                         });
+
+// ---------------------------------------------------------------------------
+// alumnos.exe
+
+const std::string kAlumnosExe = kWindowsBuild + "/alumnos.exe";
+
+// Three students, a course, a grade, the listing, the second student deleted.
+const char kSesion[] =
+    "1\n12345678APerez\nAna\n20\nS87654321BGomez\nLuis\n33\nS11111111CRuiz\nEva\n10\nnk"
+    "2\nMA101AFisica\n3\nxN"
+    "3\n12345678A\nMA101A\n10\n11\n12\n13\n14\nxN"
+    "4\nk"
+    "5\n87654321B\nSk"
+    "0\n";
+
+TEST(AlumnosExe, AScriptedSessionLeavesTheSameFilesByteForByteAsThePosixProgram) {
+  const std::string wine = wineOrWhyNot();
+  SKIP_WITHOUT_WINE(wine, kAlumnosExe);
+  harness::ScratchDir posix;
+  harness::ScratchDir windows;
+  const harness::Script enPosix = harness::runScript(posix.path(), kSesion);
+  const harness::Script enWindows =
+      harness::runScript(windows.path(), kSesion, underWine(wine, {kAlumnosExe}));
+  ASSERT_EQ(enPosix.status, 0);
+  EXPECT_EQ(enWindows.status, 0) << enWindows.errors;
+  // The session did its work: two students left of three, a course, a grade.
+  ASSERT_EQ(posix.names(), (std::vector<std::string>{"ALUMNO.txt", "CURSO.txt", "NOTAALUMNO.txt"}));
+  ASSERT_EQ(posix.read("ALUMNO.txt").size(), 2u * 59u);
+  ASSERT_EQ(posix.read("CURSO.txt").size(), 50u);
+  ASSERT_EQ(posix.read("NOTAALUMNO.txt").size(), 35u);
+  EXPECT_EQ(windows.names(), posix.names());
+  for (const char* file : {"ALUMNO.txt", "CURSO.txt", "NOTAALUMNO.txt"}) {
+    SCOPED_TRACE(file);
+    if (windows.exists(file)) {
+      EXPECT_EQ(windows.read(file), posix.read(file));
+    }
+  }
+  // The stream's text, line feeds as CR LF, is the same on both.
+  EXPECT_NE(enWindows.output.find(" CURSO REGISTRADO... !!! "), std::string::npos);
+}
+
+// Lets the program under wine catch up until `text` is on the screen: a
+// screen gone quiet may still be waiting for the interpreter to start.
+bool waitFor(harness::Terminal& t, const std::string& text) {
+  for (int i = 0; i < 40; ++i) {
+    if (t.dump().find(text) != std::string::npos) return true;
+    t.settle();
+  }
+  return false;
+}
+
+TEST(AlumnosExe, InARealConsoleTheMenuAStudentTheListingAndOptionZero) {
+  const std::string wine = wineOrWhyNot();
+  SKIP_WITHOUT_WINE(wine, kAlumnosExe);
+  harness::ScratchDir dir;
+  harness::Terminal t(dir.path(), underWine(wine, {kAlumnosExe}));
+  ASSERT_TRUE(waitFor(t, "< Edite Opcion > ==>")) << t.dump();
+  e2e::expectMenu(t);
+  EXPECT_EQ(t.foreground(21, 3), e2e::kBrightWhite) << t.dump();
+  EXPECT_EQ(t.foreground(16, 6), e2e::kDefault) << t.dump();
+
+  // Option 1, typed and echoed by the console's own line input.
+  t.type("1\r");
+  ASSERT_TRUE(waitFor(t, "* Codigo del Alumno   :")) << t.dump();
+  EXPECT_EQ(t.text(18, 5, 29), "Ingreso de datos del alumno  ");
+  EXPECT_EQ(t.foreground(18, 5), e2e::kBrightWhite) << t.dump();
+  // The code key by key, each echoed by readKeyEcho.
+  t.typeByteByByte("12345678A");
+  ASSERT_TRUE(waitFor(t, ": 12345678A")) << t.dump();
+  t.type("Perez\r");
+  ASSERT_TRUE(waitFor(t, "* Nombre del alumno")) << t.dump();
+  t.type("Ana\r");
+  ASSERT_TRUE(waitFor(t, "* Edad")) << t.dump();
+  t.type("20\r");
+  ASSERT_TRUE(waitFor(t, "Desea ingresar datos de otro alumno <S/N> :")) << t.dump();
+  t.type("n");
+  t.type("k");
+  ASSERT_TRUE(waitFor(t, "< Edite Opcion > ==>")) << t.dump();
+  e2e::expectMenu(t);
+
+  t.type("4\r");
+  ASSERT_TRUE(waitFor(t, "PRESIONE ENTER")) << t.dump();
+  EXPECT_NE(t.dump().find("12345678A"), std::string::npos) << t.dump();
+  EXPECT_NE(t.dump().find("Perez"), std::string::npos) << t.dump();
+  t.type("\r");
+  ASSERT_TRUE(waitFor(t, "< Edite Opcion > ==>")) << t.dump();
+
+  t.type("0\r");
+  EXPECT_EQ(t.waitExit(), 0);
+  EXPECT_TRUE(e2e::inLineMode(t.mode())) << "the terminal was not given back in line mode";
+  const std::string alumno = dir.read("ALUMNO.txt");
+  ASSERT_EQ(alumno.size(), 59u);
+  EXPECT_EQ(alumno.substr(0, 10), std::string("12345678A\0", 10));
+  EXPECT_EQ(alumno.substr(15, 6), std::string("Perez\0", 6));
+  EXPECT_EQ(alumno.substr(35, 4), std::string("Ana\0", 4));
+  EXPECT_EQ(alumno.substr(55, 4), std::string("\x14\0\0\0", 4));
+}
+
+}  // namespace
