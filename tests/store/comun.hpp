@@ -67,6 +67,18 @@ inline std::vector<std::string> codigosEscaneados(const store::Archivo<Alumno>& 
   return codigos;
 }
 
+// Every student a scan delivers, as the bytes they were stored as.
+inline std::string bytesEscaneados(const store::Archivo<Alumno>& archivo,
+                                   store::Resultado* estado = nullptr) {
+  std::string bytes;
+  store::Recorrido recorrido(archivo);
+  Alumno registro;
+  while (recorrido.siguiente(registro))
+    bytes += bytesDe(registro);
+  if (estado != nullptr) *estado = recorrido.estado();
+  return bytes;
+}
+
 // Anything by that name, a dangling link too.
 inline bool existe(const char* nombre) {
   std::error_code error;

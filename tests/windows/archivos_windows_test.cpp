@@ -37,13 +37,7 @@ TEST_F(Archivos, RecordsAreRawBytesWithNoTextModeAnywhere) {
   ASSERT_TRUE(archivo.agregar(raro));
   ASSERT_TRUE(archivo.agregar(b_));
   EXPECT_EQ(leerArchivo("ALUMNO.txt"), bytesDe(raro) + bytesDe(b_));
-  store::Recorrido recorrido(archivo);
-  Alumno leido;
-  ASSERT_TRUE(recorrido.siguiente(leido));
-  EXPECT_EQ(bytesDe(leido), bytesDe(raro));
-  ASSERT_TRUE(recorrido.siguiente(leido));
-  EXPECT_EQ(bytesDe(leido), bytesDe(b_));
-  EXPECT_FALSE(recorrido.siguiente(leido));
+  EXPECT_EQ(bytesEscaneados(archivo), bytesDe(raro) + bytesDe(b_));
 }
 
 TEST_F(Archivos, AnAppendThatCannotWriteLeavesTheFileAndItsFragmentAsTheyWere) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -364,6 +365,41 @@ TEST_F(Consola, ReadKeyEchoDrawsTheCodesItReturns) {
   EXPECT_EQ(cursor(), (pair<int, int>{1, 5}));
 }
 
+// What the console's input mode was when a test's own control handler ran,
+// after the layer's; the key that then ends the wait.
+HANDLE handlerInput = INVALID_HANDLE_VALUE;
+volatile DWORD modeSeenByHandler = 0xFFFFFFFF;
+
+BOOL WINAPI testHandler(DWORD) {
+  DWORD mode = 0;
+  if (::GetConsoleMode(handlerInput, &mode)) modeSeenByHandler = mode;
+  INPUT_RECORD key = keyEvent('Q', 'q', 0);
+  DWORD written = 0;
+  ::WriteConsoleInputA(handlerInput, &key, 1, &written);
+  return TRUE;  // handled: the test goes on
+}
+
+// An interrupt sent from outside (wine generates no Ctrl+Break; the handler
+// treats every kind alike).
+DWORD WINAPI interruptLater(LPVOID) {
+  ::Sleep(300);
+  ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  return 0;
+}
+
+TEST_F(Consola, AnInterruptDuringAKeyWaitGivesTheInputModeBackFirst) {
+  handlerInput = input_;
+  ASSERT_TRUE(::SetConsoleCtrlHandler(testHandler, TRUE));
+  open();  // the layer's handler, installed later, runs before the test's
+  const HANDLE thread = ::CreateThread(nullptr, 0, interruptLater, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(console::readKey(), 'q');
+  ::WaitForSingleObject(thread, INFINITE);
+  ::CloseHandle(thread);
+  ::SetConsoleCtrlHandler(testHandler, FALSE);
+  EXPECT_EQ(modeSeenByHandler, modeBefore_) << "the handler ran with the console in raw mode";
+}
+
 // ---------------------------------------------------------------------------
 // Cells
 
@@ -501,6 +537,38 @@ TEST_F(Consola, StreamTextStaysInTheDefaultColoursAfterDirectDrawing) {
   EXPECT_EQ(text(42, 6, 1), "!") << "direct drawing goes on where the stream left the cursor";
 }
 
+DWORD bytesIn(HANDLE pipe) {
+  DWORD available = 0;
+  EXPECT_TRUE(::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr));
+  return available;
+}
+
+TEST_F(Consola, StandardOutputThatIsNotTheConsoleGoesOut512BytesAtATime) {
+  HANDLE reader = INVALID_HANDLE_VALUE;
+  HANDLE writer = INVALID_HANDLE_VALUE;
+  ASSERT_TRUE(::CreatePipe(&reader, &writer, nullptr, 1 << 16));
+  ::SetStdHandle(STD_OUTPUT_HANDLE, writer);
+  open();
+  console::printText("0123456789\n");  // 12 bytes: CR LF
+  EXPECT_EQ(bytesIn(reader), 0u);
+  console::printText(std::string(499, 'x').c_str());
+  EXPECT_EQ(bytesIn(reader), 0u) << "511 bytes are held back";
+  console::printChar('y');
+  EXPECT_EQ(bytesIn(reader), 512u);
+  console::printNumber(-7);
+  EXPECT_EQ(bytesIn(reader), 512u);
+  console::closeConsole();
+  ASSERT_EQ(bytesIn(reader), 514u) << "the rest is written at the end";
+  std::string bytes(514, '\0');
+  DWORD read = 0;
+  ASSERT_TRUE(::ReadFile(reader, bytes.data(), 514, &read, nullptr));
+  EXPECT_EQ(bytes.substr(0, 12), "0123456789\r\n");
+  EXPECT_EQ(bytes.substr(511), "y-7");
+  ::SetStdHandle(STD_OUTPUT_HANDLE, output_);
+  ::CloseHandle(reader);
+  ::CloseHandle(writer);
+}
+
 // ---------------------------------------------------------------------------
 // Lines and the interpreter
 
@@ -528,6 +596,21 @@ TEST_F(Consola, ReadLineTakesTheConsolesOwnLineInput) {
   put(typed("\r"));
   ASSERT_TRUE(console::readLine(line, sizeof line).has_value());
   EXPECT_STREQ(line, "");
+}
+
+TEST_F(Consola, CtrlZInALineEndsTheInputWhereItStands) {
+  open();
+  std::vector<INPUT_RECORD> events = typed("ab");
+  events.push_back(keyEvent('Z', 26, LEFT_CTRL_PRESSED));
+  events.push_back(keyEvent('Z', 26, LEFT_CTRL_PRESSED, false));
+  const std::vector<INPUT_RECORD> rest = typed("cd\r");
+  events.insert(events.end(), rest.begin(), rest.end());
+  put(events);
+  char line[16] = "previous";
+  EXPECT_EQ(console::readLine(line, sizeof line), std::optional<std::size_t>(2));
+  EXPECT_STREQ(line, "ab");
+  EXPECT_EQ(console::readLine(line, sizeof line), std::nullopt) << "the input goes on after Ctrl+Z";
+  EXPECT_STREQ(line, "ab");
 }
 
 TEST_F(Consola, ClsThroughTheInterpreterBlanksInTheDefaultColours) {
