@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace store::sistema {
 namespace {
@@ -50,6 +51,31 @@ OVERLAPPED en(std::int64_t desplazamiento) {
   return posicion;
 }
 
+// FILE_INFO_BY_HANDLE_CLASS's FileRenameInfoEx, which headers for older
+// Windows leave out.
+constexpr auto kRenombrarEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+// `origen` renamed over `destino` with POSIX semantics; false where the
+// system has no such rename or refuses it.
+bool renombrarComoPosix(const char* origen, const std::string& destino) {
+  const int largo = ::MultiByteToWideChar(CP_ACP, 0, destino.c_str(), -1, nullptr, 0);
+  if (largo <= 0) return false;
+  std::vector<unsigned char> bytes(sizeof(FILE_RENAME_INFO) +
+                                   static_cast<std::size_t>(largo) * sizeof(WCHAR));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(bytes.data());
+  info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(largo - 1) * sizeof(WCHAR);
+  ::MultiByteToWideChar(CP_ACP, 0, destino.c_str(), -1, info->FileName, largo);
+  const HANDLE h = ::CreateFileA(origen, DELETE | SYNCHRONIZE, kCompartido, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool hecho =
+      ::SetFileInformationByHandle(h, kRenombrarEx, info, static_cast<DWORD>(bytes.size())) != 0;
+  ::CloseHandle(h);
+  return hecho;
+}
+
 DWORD trozo(std::size_t cantidad) {
   return static_cast<DWORD>(std::min<std::size_t>(cantidad, 1u << 30));
 }
@@ -61,15 +87,15 @@ int ultimoError() noexcept {
 }
 
 // A directory in the file's place cannot be opened as a file: noSeAbre.
-Resultado abrir(const char* nombre, bool agregar, Descriptor& descriptor) {
+Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor) {
   descriptor.cerrar();
-  const DWORD acceso = agregar ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
-  const DWORD como = agregar ? OPEN_ALWAYS : OPEN_EXISTING;
+  const DWORD acceso = apertura == Apertura::leer ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+  const DWORD como = apertura == Apertura::crear ? OPEN_ALWAYS : OPEN_EXISTING;
   Descriptor nuevo(manejadorDe(
       ::CreateFileA(nombre, acceso, kCompartido, nullptr, como, FILE_ATTRIBUTE_NORMAL, nullptr)));
   if (!nuevo.abierto()) {
     const DWORD numero = ::GetLastError();
-    return falla(!agregar && noEsta(numero) ? Falla::noExiste : Falla::noSeAbre,
+    return falla(apertura != Apertura::crear && noEsta(numero) ? Falla::noExiste : Falla::noSeAbre,
                  static_cast<int>(numero));
   }
   if (Resultado r = comprobarArchivo(nuevo); !r) return r;
@@ -151,7 +177,16 @@ std::string archivoReal(const char* nombre) {
   return nombre;
 }
 
-Resultado reemplazar(const char* origen, const std::string& destino) {
+// Windows 10 (from 1709) on NTFS replaces a file that others hold open with
+// delete sharing, as a POSIX rename does: tried first, the file replaced
+// still open and locked. Elsewhere (older Windows, other file systems, wine)
+// no file held open can be replaced: the caller's copy is closed, which gives
+// its lock back, just before MoveFileExA. Another copy may then take the old
+// file's lock in the moment between; its append to the old file would be
+// lost with it.
+Resultado reemplazar(const char* origen, const std::string& destino, Descriptor& abierto) {
+  if (abierto.abierto() && renombrarComoPosix(origen, destino)) return {};
+  abierto.cerrar();
   if (!::MoveFileExA(origen, destino.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return falla(Falla::renombrar, error());
   }

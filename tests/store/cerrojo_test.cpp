@@ -1,101 +1,112 @@
 // The lock each copy takes on a record file and the check that a name still
 // leads to a file open: what the store builds on to share files with other
-// copies of the program.
+// copies of the program. The same tests on every platform.
 #include "store/cerrojo.hpp"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
+
+#include "comun.hpp"
+#include "store/sistema.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace store::prueba;
+using store::detalle::Apertura;
+using store::detalle::Descriptor;
 using store::detalle::Destino;
 using store::detalle::Intento;
 
-class Cerrojo : public ::testing::Test {
+class Cerrojo : public Archivos {
  protected:
   void SetUp() override {
-    directorio_ = fs::temp_directory_path() / ("alumnos-cerrojo-" + std::to_string(::getpid()));
-    fs::create_directories(directorio_);
-    archivo_ = (directorio_ / "ALUMNO.txt").string();
-    escribir(archivo_, "datos");
+    Archivos::SetUp();
+    escribirArchivo("ALUMNO.txt", "datos");
   }
-  void TearDown() override { fs::remove_all(directorio_); }
-
-  static void escribir(const std::string& nombre, const std::string& bytes) {
-    FILE* f = std::fopen(nombre.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs(bytes.c_str(), f);
-    std::fclose(f);
+  static Descriptor abrir(Apertura apertura = Apertura::escribir) {
+    Descriptor descriptor;
+    EXPECT_TRUE(store::detalle::abrir("ALUMNO.txt", apertura, descriptor));
+    return descriptor;
   }
-  int abrir(int modo = O_RDWR) const { return ::open(archivo_.c_str(), modo | O_CLOEXEC); }
-
-  fs::path directorio_;
-  std::string archivo_;
 };
 
 // Each open is its own holder, as two copies are: one process can stand in
 // for both.
 TEST_F(Cerrojo, OneOpenHoldsItTheOthersFindItTakenUntilItIsGivenBackOrClosed) {
-  const int una = abrir();
-  const int otra = abrir();
-  EXPECT_EQ(store::detalle::intentarBloquear(una), Intento::tomado);
-  EXPECT_EQ(store::detalle::intentarBloquear(otra), Intento::ocupado);
+  Descriptor una = abrir();
+  Descriptor otra = abrir();
+  EXPECT_EQ(store::detalle::intentarBloquear(una.numero()), Intento::tomado);
+  EXPECT_EQ(store::detalle::intentarBloquear(otra.numero()), Intento::ocupado);
   // The locked byte lies far past the data: reading and writing go on.
-  EXPECT_EQ(::pwrite(otra, "D", 1, 0), 1);
-  char leido = 0;
-  EXPECT_EQ(::pread(otra, &leido, 1, 0), 1);
-  EXPECT_TRUE(store::detalle::desbloquear(una));
-  EXPECT_EQ(store::detalle::intentarBloquear(otra), Intento::tomado);
-  EXPECT_EQ(store::detalle::intentarBloquear(una), Intento::ocupado);
-  ::close(otra);  // a copy that ends gives it back
-  EXPECT_EQ(store::detalle::intentarBloquear(una), Intento::tomado);
-  ::close(una);
-
-  const int soloLectura = abrir(O_RDONLY);
-  EXPECT_EQ(store::detalle::intentarBloquear(soloLectura), Intento::fallido);
-  ::close(soloLectura);
+  const unsigned char d = 'D';
+  std::size_t hecho = 0;
+  EXPECT_TRUE(store::sistema::escribirEn(otra.numero(), &d, 1, 0, hecho));
+  EXPECT_EQ(hecho, 1u);
+  unsigned char leido = 0;
+  EXPECT_TRUE(store::sistema::leerEn(otra.numero(), &leido, 1, 0, hecho));
+  EXPECT_EQ(leido, 'D');
+  EXPECT_TRUE(store::detalle::desbloquear(una.numero()));
+  EXPECT_EQ(store::detalle::intentarBloquear(otra.numero()), Intento::tomado);
+  EXPECT_EQ(store::detalle::intentarBloquear(una.numero()), Intento::ocupado);
+  otra.cerrar();  // a copy that ends gives it back
+  EXPECT_EQ(store::detalle::intentarBloquear(una.numero()), Intento::tomado);
 }
+
+#ifndef _WIN32
+// A POSIX write lock needs a file open for writing (Windows locks any handle).
+TEST_F(Cerrojo, AFileOpenOnlyForReadingCannotBeLocked) {
+  Descriptor soloLectura = abrir(Apertura::leer);
+  EXPECT_EQ(store::detalle::intentarBloquear(soloLectura.numero()), Intento::fallido);
+}
+#endif
 
 TEST_F(Cerrojo, TheNameIsCheckedAgainstTheOpenFile) {
   struct Caso {
     const char* que;
-    void (*cambiar)(const fs::path& directorio, const std::string& archivo);
+    bool (*cambiar)();  // false: this system cannot make the change with the file open
     Destino destino;
   };
   const Caso casos[] = {
-      {"unchanged", [](const fs::path&, const std::string&) {}, Destino::esteArchivo},
+      {"unchanged", [] { return true; }, Destino::esteArchivo},
       {"replaced by a rename",
-       [](const fs::path& d, const std::string& a) {
-         escribir((d / "TEMPORAL.txt").string(), "nuevo");
-         fs::rename(d / "TEMPORAL.txt", a);
+       [] {
+         escribirArchivo("TEMPORAL.txt", "nuevo");
+         std::error_code error;
+         fs::rename("TEMPORAL.txt", "ALUMNO.txt", error);
+         return !error;
        },
        Destino::otroArchivo},
-      {"rewritten in place", [](const fs::path&, const std::string& a) { escribir(a, "otro"); },
+      {"rewritten in place",
+       [] {
+         escribirArchivo("ALUMNO.txt", "otro");
+         return true;
+       },
        Destino::esteArchivo},
-      {"removed", [](const fs::path&, const std::string& a) { fs::remove(a); }, Destino::ninguno},
+      {"removed",
+       [] {
+         std::error_code error;
+         fs::remove("ALUMNO.txt", error);
+         return !error && !fs::exists("ALUMNO.txt");
+       },
+       Destino::ninguno},
   };
   for (const Caso& c : casos) {
     SCOPED_TRACE(c.que);
-    escribir(archivo_, "datos");
-    const int abierto = abrir();
-    c.cambiar(directorio_, archivo_);
-    EXPECT_EQ(store::detalle::adondeLleva(archivo_.c_str(), abierto), c.destino);
-    ::close(abierto);
+    escribirArchivo("ALUMNO.txt", "datos");
+    Descriptor abierto = abrir();
+    if (!c.cambiar()) continue;  // Windows keeps an open file's name
+    EXPECT_EQ(store::detalle::adondeLleva("ALUMNO.txt", abierto.numero()), c.destino);
   }
   // A link in the name's place leads to the file it names.
-  escribir(archivo_, "datos");
-  fs::create_symlink(archivo_, directorio_ / "enlace");
-  const int abierto = abrir();
-  EXPECT_EQ(store::detalle::adondeLleva((directorio_ / "enlace").c_str(), abierto),
-            Destino::esteArchivo);
-  ::close(abierto);
+  escribirArchivo("ALUMNO.txt", "datos");
+  std::error_code error;
+  fs::create_symlink("ALUMNO.txt", "enlace", error);
+  if (error) return;  // a system (or a Windows account) that makes no links
+  const Descriptor abierto = abrir();
+  EXPECT_EQ(store::detalle::adondeLleva("enlace", abierto.numero()), Destino::esteArchivo);
 }
 
 }  // namespace
