@@ -180,10 +180,11 @@ std::string archivoReal(const char* nombre) {
 // Windows 10 (from 1709) on NTFS replaces a file that others hold open with
 // delete sharing, as a POSIX rename does: tried first, the file replaced
 // still open and locked. Elsewhere (older Windows, other file systems, wine)
-// no file held open can be replaced: the caller's copy is closed, which gives
-// its lock back, just before MoveFileExA. Another copy may then take the old
-// file's lock in the moment between; its append to the old file would be
-// lost with it.
+// no file held open can be replaced: the caller's handle is closed, which
+// gives its lock back, just before MoveFileExA. A copy that appends in that
+// moment holds the old file open, so the move fails and nothing changes;
+// only a copy that opened, appended to and closed the old file all within
+// those two calls would see its record go with the old file.
 Resultado reemplazar(const char* origen, const std::string& destino, Descriptor& abierto) {
   if (abierto.abierto() && renombrarComoPosix(origen, destino)) return {};
   abierto.cerrar();
