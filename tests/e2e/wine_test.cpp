@@ -206,4 +206,25 @@ TEST(AlumnosExe, InARealConsoleTheMenuAStudentTheListingAndOptionZero) {
   EXPECT_EQ(alumno.substr(55, 4), std::string("\x14\0\0\0", 4));
 }
 
+// The notice in yellow, a key, and the program ends with status 0, leaving
+// the console as it found it.
+TEST(AlumnosExe, TheFourthWrongEntryInARealConsoleEndsTheProgramAfterItsNotice) {
+  const std::string wine = wineOrWhyNot();
+  SKIP_WITHOUT_WINE(wine, kAlumnosExe);
+  harness::ScratchDir dir;
+  harness::Terminal t(dir.path(), underWine(wine, {kAlumnosExe}));
+  ASSERT_TRUE(waitFor(t, "< Edite Opcion > ==>")) << t.dump();
+  for (int i = 0; i < 4; ++i)
+    t.type("x\r");
+  ASSERT_TRUE(waitFor(t, "Vuelva otro dia")) << t.dump();
+  EXPECT_EQ(t.text(25, 25, 55), "Nota: numero maximo de errores por ingreso de datos = 3");
+  EXPECT_EQ(t.foreground(25, 25), e2e::kYellow) << t.dump();
+  EXPECT_EQ(t.text(20, 12, 52), "Paso el numero maximo de errores.....Vuelva otro dia");
+  EXPECT_EQ(t.foreground(20, 12), e2e::kDefault) << t.dump();
+  t.type("k");
+  EXPECT_EQ(t.waitExit(), 0);
+  EXPECT_TRUE(e2e::inLineMode(t.mode()));
+  EXPECT_EQ(dir.names(), std::vector<std::string>{});
+}
+
 }  // namespace
