@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,13 +74,12 @@ std::string readWhole(const std::string& file) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-#define SKIP_WITHOUT_WINE(wine, program)                                                    \
-  do {                                                                                      \
-    if (isSkip(wine)) GTEST_SKIP() << (wine);                                               \
-    if (!fs::exists(program)) {                                                             \
-      GTEST_SKIP() << "skipped: " << (program) << " is not built (cmake --preset windows)"; \
-    }                                                                                       \
-  } while (0)
+// Why `program` cannot be run under `wine` here; empty when it can.
+std::string whyNot(const std::string& wine, const std::string& program) {
+  if (isSkip(wine)) return wine;
+  if (!fs::exists(program)) return "skipped: " + program + " is not built (cmake --preset windows)";
+  return {};
+}
 
 // ---------------------------------------------------------------------------
 // The Windows test programs, each in a console of 80 x 25 with its report in
@@ -90,7 +90,7 @@ class WindowsSuite : public ::testing::TestWithParam<const char*> {};
 TEST_P(WindowsSuite, PassesUnderWineInAConsole) {
   const std::string wine = wineOrWhyNot();
   const std::string program = kWindowsBuild + "/tests/windows/" + GetParam();
-  SKIP_WITHOUT_WINE(wine, program);
+  if (const std::string why = whyNot(wine, program); !why.empty()) GTEST_SKIP() << why;
   harness::ScratchDir dir;
   const std::string report = dir.path() + "/report.txt";
   harness::Terminal t(dir.path(), underWine("/bin/sh", {"-c", "exec \"$0\" \"$1\" > \"$2\"", wine,
@@ -125,7 +125,7 @@ const char kSesion[] =
 
 TEST(AlumnosExe, AScriptedSessionLeavesTheSameFilesByteForByteAsThePosixProgram) {
   const std::string wine = wineOrWhyNot();
-  SKIP_WITHOUT_WINE(wine, kAlumnosExe);
+  if (const std::string why = whyNot(wine, kAlumnosExe); !why.empty()) GTEST_SKIP() << why;
   harness::ScratchDir posix;
   harness::ScratchDir windows;
   const harness::Script enPosix = harness::runScript(posix.path(), kSesion);
@@ -159,12 +159,22 @@ bool waitFor(harness::Terminal& t, const std::string& text) {
   return false;
 }
 
-TEST(AlumnosExe, InARealConsoleTheMenuAStudentTheListingAndOptionZero) {
-  const std::string wine = wineOrWhyNot();
-  SKIP_WITHOUT_WINE(wine, kAlumnosExe);
+// alumnos.exe started in a console of its own (wine in a pseudo-terminal),
+// its menu drawn and waiting.
+class EnConsola : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string wine = wineOrWhyNot();
+    if (const std::string why = whyNot(wine, kAlumnosExe); !why.empty()) GTEST_SKIP() << why;
+    terminal_.emplace(dir.path(), underWine(wine, {kAlumnosExe}));
+    ASSERT_TRUE(waitFor(*terminal_, "< Edite Opcion > ==>")) << terminal_->dump();
+  }
   harness::ScratchDir dir;
-  harness::Terminal t(dir.path(), underWine(wine, {kAlumnosExe}));
-  ASSERT_TRUE(waitFor(t, "< Edite Opcion > ==>")) << t.dump();
+  std::optional<harness::Terminal> terminal_;
+};
+
+TEST_F(EnConsola, TheMenuAStudentTheListingAndOptionZero) {
+  harness::Terminal& t = *terminal_;
   e2e::expectMenu(t);
   EXPECT_EQ(t.foreground(21, 3), e2e::kBrightWhite) << t.dump();
   EXPECT_EQ(t.foreground(16, 6), e2e::kDefault) << t.dump();
@@ -208,12 +218,8 @@ TEST(AlumnosExe, InARealConsoleTheMenuAStudentTheListingAndOptionZero) {
 
 // The notice in yellow, a key, and the program ends with status 0, leaving
 // the console as it found it.
-TEST(AlumnosExe, TheFourthWrongEntryInARealConsoleEndsTheProgramAfterItsNotice) {
-  const std::string wine = wineOrWhyNot();
-  SKIP_WITHOUT_WINE(wine, kAlumnosExe);
-  harness::ScratchDir dir;
-  harness::Terminal t(dir.path(), underWine(wine, {kAlumnosExe}));
-  ASSERT_TRUE(waitFor(t, "< Edite Opcion > ==>")) << t.dump();
+TEST_F(EnConsola, TheFourthWrongEntryEndsTheProgramAfterItsNotice) {
+  harness::Terminal& t = *terminal_;
   for (int i = 0; i < 4; ++i)
     t.type("x\r");
   ASSERT_TRUE(waitFor(t, "Vuelva otro dia")) << t.dump();
