@@ -61,8 +61,10 @@ int readKeyEcho();
 // buffer then unchanged. A NUL typed in the line is kept like any byte.
 std::optional<std::size_t> readLine(char* buffer, std::size_t capacity);
 
-// Runs a command of the command interpreter; only "cls" is known here.
-// Returns its exit status, or -1 when it cannot be run.
+// Runs a command of the command interpreter and waits for it: on Windows the
+// interpreter itself ("COMSPEC", else CMD.EXE); on POSIX, where none knows
+// "cls", the layer carries out "cls" alone. Returns the exit status, or -1
+// when it cannot be run.
 int clearByCommand(const char* command);
 
 }  // namespace console
