@@ -54,7 +54,9 @@ class Fuente {
 
   static const char* nombre() { return store::Formato<R>::archivo; }
   bool existe() const { return archivo_.abierto(); }
-  int descriptor() const { return store::detalle::Acceso::descriptor(archivo_); }
+  store::detalle::Manejador descriptor() const {
+    return store::detalle::Acceso::descriptor(archivo_);
+  }
 
  private:
   store::Archivo<R> archivo_;
