@@ -425,9 +425,12 @@ Recuperacion recuperarAlumnos() {
   temporal.cerrar();
   // The students are in place once the name is; a directory that cannot be
   // flushed only leaves the new name at the mercy of a power cut.
-  detalle::Descriptor ninguno;
-  const Resultado r = sistema::reemplazar(kArchivoTemporal, kArchivoAlumnos, ninguno);
-  if (!r && r.falla == Falla::renombrar) return Recuperacion::dejado;
+  // Another copy may have made a new ALUMNO.txt since the look above: it is
+  // never replaced, and the scratch file stays as it is beside it.
+  const Resultado r = sistema::renombrarSinPisar(kArchivoTemporal, kArchivoAlumnos);
+  if (!r && r.falla == Falla::renombrar) {
+    return sistema::hayAlgo(kArchivoAlumnos) ? Recuperacion::nadaQueHacer : Recuperacion::dejado;
+  }
   return Recuperacion::recuperado;
 }
 

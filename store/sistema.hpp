@@ -60,6 +60,12 @@ std::string archivoReal(const char* nombre);
 // file held open cannot be replaced.
 Resultado reemplazar(const char* origen, const std::string& destino, Descriptor& abierto);
 
+// `origen` takes the name `destino` in one step, only while nothing has that
+// name: a file another copy of the program has just made there is never
+// replaced. renombrar when the step fails, a name already there among the
+// reasons (then nothing changed); as reemplazar, the change is on the disk.
+Resultado renombrarSinPisar(const char* origen, const char* destino);
+
 // Whether there is anything at all by that name (a dangling link too).
 bool hayAlgo(const char* nombre) noexcept;
 // What the start-up recovery finds at TEMPORAL.txt: nothing at all; something

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -187,6 +188,22 @@ std::string archivoReal(const char* nombre) {
 Resultado reemplazar(const char* origen, const std::string& destino, Descriptor&) {
   if (::rename(origen, destino.c_str()) != 0) return falla(Falla::renombrar, errno);
   return sincronizarDirectorio(directorioDe(destino).c_str());
+}
+
+Resultado renombrarSinPisar(const char* origen, const char* destino) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, origen, AT_FDCWD, destino, RENAME_NOREPLACE) == 0) {
+    return sincronizarDirectorio(".");
+  }
+  if (errno != EINVAL && errno != ENOSYS) return falla(Falla::renombrar, errno);
+#endif
+  // A file system that cannot rename without replacing: a second name, which
+  // link never puts over an existing one, then the first name taken away.
+  if (::link(origen, destino) != 0) return falla(Falla::renombrar, errno);
+  // Should the old name stay, the file is in place all the same; the next
+  // deletion removes the stale scratch name.
+  (void)::unlink(origen);
+  return sincronizarDirectorio(".");
 }
 
 bool hayAlgo(const char* nombre) noexcept {

@@ -194,6 +194,14 @@ Resultado reemplazar(const char* origen, const std::string& destino, Descriptor&
   return {};
 }
 
+// Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
+Resultado renombrarSinPisar(const char* origen, const char* destino) {
+  if (!::MoveFileExA(origen, destino, MOVEFILE_WRITE_THROUGH)) {
+    return falla(Falla::renombrar, error());
+  }
+  return {};
+}
+
 bool hayAlgo(const char* nombre) noexcept {
   return ::GetFileAttributesA(nombre) != INVALID_FILE_ATTRIBUTES || !noEsta(::GetLastError());
 }

@@ -12,6 +12,7 @@
 
 #include "comun.hpp"
 #include "store/archivos.hpp"
+#include "store/sistema.hpp"
 
 using namespace store::prueba;
 
@@ -418,4 +419,22 @@ TEST_F(Archivos, RewriteOfAFileLargerThanTheBufferRemovesEveryTwinAndKeepsTheRes
   escribirArchivo("ALUMNO.txt", antes);
   ASSERT_TRUE(store::eliminarAlumnos("55555555E"));
   EXPECT_EQ(leerArchivo("ALUMNO.txt"), esperado);
+}
+
+// A copy that starts while another is recovering, or makes the first
+// student file, must never have its new ALUMNO.txt replaced by the
+// recovered one.
+TEST_F(Archivos, ScratchFileNeverTakesTheNameOfAStudentFileMadeMeanwhile) {
+  escribirArchivo(store::kArchivoTemporal, dosAlumnos());
+  escribirArchivo(store::kArchivoAlumnos, bytesDe(b_));
+  const store::Resultado ocupado =
+      store::sistema::renombrarSinPisar(store::kArchivoTemporal, store::kArchivoAlumnos);
+  EXPECT_EQ(ocupado.falla, store::Falla::renombrar);
+  EXPECT_EQ(leerArchivo(store::kArchivoAlumnos), bytesDe(b_));
+  EXPECT_EQ(leerArchivo(store::kArchivoTemporal), dosAlumnos());
+
+  fs::remove(store::kArchivoAlumnos);
+  ASSERT_TRUE(store::sistema::renombrarSinPisar(store::kArchivoTemporal, store::kArchivoAlumnos));
+  EXPECT_EQ(leerArchivo(store::kArchivoAlumnos), dosAlumnos());
+  EXPECT_FALSE(existe(store::kArchivoTemporal));
 }
