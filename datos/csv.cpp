@@ -1,18 +1,15 @@
 #include "datos/csv.hpp"
 
-#include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace datos {
 
-Salida::Salida(std::FILE* destino) : destino_(destino), buffer_(new char[kCapacidad]) {}
+Salida::Salida(Destino destino) : destino_(std::move(destino)), buffer_(new char[kCapacidad]) {}
 
 void Salida::vaciar() {
-  errno = 0;
-  if (numeroError_ == 0 && largo_ > 0 &&
-      std::fwrite(buffer_.get(), 1, largo_, destino_) != largo_) {
-    numeroError_ = errno != 0 ? errno : EIO;
-  }
+  if (numeroError_ == 0 && largo_ > 0)
+    numeroError_ = destino_(std::string_view(buffer_.get(), largo_));
   largo_ = 0;
 }
 
@@ -28,8 +25,6 @@ void Salida::ponerPorPartes(std::string_view texto) {
 
 bool Salida::terminar() {
   vaciar();
-  errno = 0;
-  if (numeroError_ == 0 && std::fflush(destino_) != 0) numeroError_ = errno != 0 ? errno : EIO;
   return numeroError_ == 0;
 }
 

@@ -12,8 +12,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -21,13 +21,15 @@
 
 namespace datos {
 
-// Standard output (or any stream) written in large pieces. Once a write fails,
-// nothing more is written and fallo() keeps the errno.
+// Standard output (or anywhere else) written in large pieces. Once a write
+// fails, nothing more is written and fallo() keeps the system's error number.
 class Salida {
  public:
   static constexpr std::size_t kCapacidad = 64 * 1024;
+  // Writes every byte it is given: 0, or the system's error number.
+  using Destino = std::function<int(std::string_view bytes)>;
 
-  explicit Salida(std::FILE* destino);
+  explicit Salida(Destino destino);
   Salida(const Salida&) = delete;
   Salida& operator=(const Salida&) = delete;
 
@@ -49,16 +51,15 @@ class Salida {
     usado(1);
   }
 
-  // Writes out what is held and flushes the stream; false when any write has
-  // failed.
+  // Writes out what is held; false when any write has failed.
   bool terminar();
-  int fallo() const noexcept { return numeroError_; }  // errno of the failed write, or 0
+  int fallo() const noexcept { return numeroError_; }  // the failed write's error number, or 0
 
  private:
   void vaciar();
   void ponerPorPartes(std::string_view texto);
 
-  std::FILE* destino_;
+  Destino destino_;
   std::unique_ptr<char[]> buffer_;
   std::size_t largo_ = 0;
   int numeroError_ = 0;

@@ -4,9 +4,6 @@
 // Exit status: 0 done (verificar: no problem found); 1 verificar found
 // problems; 2 a usage error, a file that cannot be read or output that
 // cannot be written, told in one line on standard error.
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +11,7 @@
 
 #include "datos/csv.hpp"
 #include "datos/exportar.hpp"
+#include "datos/sistema.hpp"
 #include "datos/verificar.hpp"
 
 namespace {
@@ -59,28 +57,8 @@ std::string palabra(std::string_view texto) {
   return "\"" + visible + "\"";
 }
 
-std::string motivo(int numeroError) {
-  switch (numeroError) {
-    case EACCES:
-    case EPERM:
-      return "sin permiso";
-    case EISDIR:
-      return "es un directorio";
-    case EINVAL:
-      return "no es un archivo comun";
-    case EIO:
-      return "error de entrada/salida";
-    case ENOSPC:
-      return "no queda espacio en el disco";
-    case ENOMEM:
-      return "no hay memoria";
-    default:
-      return std::strerror(numeroError);
-  }
-}
-
 int fallar(const std::string& mensaje) {
-  std::fprintf(stderr, "alumnos-datos: %s\n", mensaje.c_str());
+  datos::sistema::escribirErrores("alumnos-datos: " + mensaje + "\n");
   return kError;
 }
 
@@ -93,9 +71,12 @@ int terminar(datos::Salida& salida, const datos::Lectura& lectura, int estado) {
   const bool escrita = salida.terminar();
   if (lectura) {
     return fallar(std::string("No se puede leer el archivo ") + lectura->archivo + " (" +
-                  motivo(lectura->numeroError) + ")");
+                  datos::sistema::motivo(lectura->numeroError, lectura->archivo) + ")");
   }
-  if (!escrita) return fallar("No se pudo escribir la salida (" + motivo(salida.fallo()) + ")");
+  if (!escrita) {
+    return fallar("No se pudo escribir la salida (" +
+                  datos::sistema::motivo(salida.fallo(), nullptr) + ")");
+  }
   return estado;
 }
 
@@ -144,14 +125,14 @@ int ejecutarExportar(const std::vector<std::string_view>& palabras) {
     }
   }
   if (!tema) return errorDeUso("falta que exportar: alumnos, cursos o notas");
-  datos::Salida salida(stdout);
+  datos::Salida salida(datos::sistema::escribirSalida);
   const datos::Lectura lectura = datos::exportar(*tema, separador, salida);
   return terminar(salida, lectura, kBien);
 }
 
 int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
   if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
-  datos::Salida salida(stdout);
+  datos::Salida salida(datos::sistema::escribirSalida);
   std::size_t problemas = 0;
   const datos::Lectura lectura = datos::verificar(salida, problemas);
   return terminar(salida, lectura, problemas == 0 ? kBien : kHayProblemas);
@@ -164,7 +145,7 @@ int main(int argc, char** argv) {
   if (palabras.empty()) return errorDeUso("falta la orden: exportar o verificar");
   const std::string_view orden = palabras[0];
   if (orden == "--help" || orden == "-h") {
-    datos::Salida salida(stdout);
+    datos::Salida salida(datos::sistema::escribirSalida);
     salida.poner(kAyuda);
     return terminar(salida, std::nullopt, kBien);
   }

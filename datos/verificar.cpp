@@ -1,8 +1,8 @@
 #include "datos/verificar.hpp"
 
-#include <filesystem>
 #include <string>
-#include <system_error>
+
+#include "store/sistema.hpp"
 
 namespace datos {
 
@@ -267,8 +267,7 @@ Lectura verificar(Salida& salida, std::size_t& problemas) {
 
   // The program removes its scratch file when a deletion ends, however it ends;
   // one still there was left by a copy that was killed (or is deleting now).
-  std::error_code error;
-  if (std::filesystem::exists(std::filesystem::symlink_status(store::kArchivoTemporal, error))) {
+  if (store::sistema::hayAlgo(store::kArchivoTemporal)) {
     informe.aviso(std::string(store::kArchivoTemporal) +
                   ": quedo de una eliminacion que no termino");
   }

@@ -2,10 +2,7 @@
 // must receive them.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,19 +14,14 @@ namespace {
 // What `escribir` writes through an EscritorCsv with this separator.
 template <class F>
 std::string filas(char separador, F&& escribir) {
-  char* datos = nullptr;
-  std::size_t largo = 0;
-  std::FILE* archivo = open_memstream(&datos, &largo);
-  if (archivo == nullptr) throw std::runtime_error("open_memstream");
-  {
-    datos::Salida salida(archivo);
-    datos::EscritorCsv csv(salida, separador);
-    escribir(csv);
-    EXPECT_TRUE(salida.terminar());
-  }
-  std::fclose(archivo);
-  std::string escrito(datos, largo);
-  std::free(datos);
+  std::string escrito;
+  datos::Salida salida([&](std::string_view bytes) {
+    escrito += bytes;
+    return 0;
+  });
+  datos::EscritorCsv csv(salida, separador);
+  escribir(csv);
+  EXPECT_TRUE(salida.terminar());
   return escrito;
 }
 
@@ -184,5 +176,36 @@ INSTANTIATE_TEST_SUITE_P(
                       CasoNumero{"TwentyExactly", ',', true, 200, "20.0"},
                       CasoNumero{"TenthsQuotedUnderPoint", '.', true, 124, "\"12.4\""}),
     datos_test::PorNombre());
+
+// What goes out is handed on in order, in pieces the size of the buffer at
+// most, and nothing more after a piece fails: its error number is kept.
+TEST(Salida, HandsEveryByteOnInOrderAndStopsAtTheFirstFailure) {
+  constexpr std::size_t kCapacidad = datos::Salida::kCapacidad;
+  std::string texto(2 * kCapacidad + 10, '\0');
+  for (std::size_t i = 0; i < texto.size(); ++i)
+    texto[i] = static_cast<char>('a' + i % 26);
+  for (const int fallaEn : {0, 1, 2, 3}) {  // which write fails; 0: none
+    SCOPED_TRACE(fallaEn);
+    std::string escrito;
+    int llamadas = 0;
+    datos::Salida salida([&](std::string_view bytes) {
+      EXPECT_LE(bytes.size(), kCapacidad);
+      if (++llamadas == fallaEn) return 28;
+      escrito += bytes;
+      return 0;
+    });
+    salida.poner('<');
+    salida.poner(texto);
+    salida.poner(">");
+    EXPECT_EQ(salida.terminar(), fallaEn == 0);
+    EXPECT_EQ(salida.fallo(), fallaEn == 0 ? 0 : 28);
+    if (fallaEn == 0) {
+      EXPECT_EQ(escrito, "<" + texto + ">");
+    } else {
+      EXPECT_EQ(llamadas, fallaEn) << "a write after the failed one";
+      EXPECT_EQ(escrito, ("<" + texto).substr(0, escrito.size()));
+    }
+  }
+}
 
 }  // namespace

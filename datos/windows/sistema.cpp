@@ -1,0 +1,82 @@
+// alumnos-datos on Windows: the standard handles from GetStdHandle, written
+// with WriteFile, which takes bytes as they are whether the handle is a file,
+// a pipe or a console (the C runtime's streams would turn every LF into
+// CR LF); GetLastError codes in words.
+#include "datos/sistema.hpp"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace datos::sistema {
+namespace {
+
+// A console takes at most some tens of KiB in one call on older Windows.
+constexpr std::size_t kTrozoConsola = 16 * 1024;
+constexpr std::size_t kTrozo = 1u << 30;
+
+int escribirTodo(DWORD cual, std::string_view bytes) noexcept {
+  const HANDLE destino = ::GetStdHandle(cual);
+  if (destino == nullptr || destino == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  const std::size_t trozo = ::GetFileType(destino) == FILE_TYPE_CHAR ? kTrozoConsola : kTrozo;
+  while (!bytes.empty()) {
+    DWORD escritos = 0;
+    const auto parte = static_cast<DWORD>(std::min(bytes.size(), trozo));
+    if (!::WriteFile(destino, bytes.data(), parte, &escritos, nullptr)) {
+      return static_cast<int>(::GetLastError());
+    }
+    if (escritos == 0) return ERROR_WRITE_FAULT;  // no progress and no reason given
+    bytes.remove_prefix(escritos);
+  }
+  return 0;
+}
+
+bool esDirectorio(const char* archivo) {
+  const DWORD atributos = ::GetFileAttributesA(archivo);
+  return atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+int escribirSalida(std::string_view bytes) noexcept {
+  return escribirTodo(STD_OUTPUT_HANDLE, bytes);
+}
+
+int escribirErrores(std::string_view bytes) noexcept {
+  return escribirTodo(STD_ERROR_HANDLE, bytes);
+}
+
+// A directory cannot be opened as a file: Windows says only "access denied".
+// The store says ERROR_BAD_FILE_TYPE for what is not a file on a disk.
+std::string motivo(int numeroError, const char* archivo) {
+  switch (static_cast<DWORD>(numeroError)) {
+    case ERROR_ACCESS_DENIED:
+      return archivo != nullptr && esDirectorio(archivo) ? "es un directorio" : "sin permiso";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return "lo esta usando otro programa";
+    case ERROR_BAD_FILE_TYPE:
+      return "no es un archivo comun";
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_CRC:
+    case ERROR_SECTOR_NOT_FOUND:
+    case ERROR_IO_DEVICE:
+      return "error de entrada/salida";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "no queda espacio en el disco";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return "no hay memoria";
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+      return "se cerro la tuberia";
+    case ERROR_INVALID_HANDLE:
+      return "no esta abierta";
+    default:
+      return "error " + std::to_string(numeroError) + " de Windows";
+  }
+}
+
+}  // namespace datos::sistema
