@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,43 @@ inline std::string nota(std::string_view alumno, std::string_view curso,
   for (const std::int32_t n : notas)
     bytes += entero(n);
   return bytes;
+}
+
+// A school whose files hold what a spreadsheet trips on: Latin-1 names, a
+// comma and a quote, a formula, bytes after a zero, a fragment, codes in no
+// file, a course name of all 39 letters.
+inline void escribirEscuela(const harness::ScratchDir& dir) {
+  dir.write("ALUMNO.txt", alumno("12345678A", "P\xE9rez", "Jos\xE9", 20) +
+                              alumno("87654321B", "O\"Neil, Jr", "=1+2", 61) +
+                              alumno(std::string("11111111C\0#####", 15),
+                                     std::string("Ruiz\0basura", 11), "Ana", 18) +
+                              "12345");
+  dir.write("CURSO.txt", curso("MA101A", "Matematica", 4) +
+                             curso("FI201B", std::string(39, 'F'), 5) +
+                             curso("QU301C", "Qu\xEDmica; org\xE1nica", 3));
+  dir.write("NOTAALUMNO.txt", nota("12345678A", "MA101A", {10, 11, 12, 13, 14}) +
+                                  nota("99999999Z", "FI201B", {20, 20, 20, 20, 19}) +
+                                  nota("123", "XX9", {0, 0, 0, 0, 1}) +
+                                  nota("87654321B", "-1", {5, 5, 5, 5, 5}) + "abc");
+}
+
+// Files the program could have written: every code found, every value in
+// range, empty names allowed, bytes after each zero left as they were.
+inline std::map<std::string, std::string> limpios() {
+  return {
+      {"ALUMNO.txt",
+       alumno("12345678A", "Perez", "Juan", 0) +
+           alumno(std::string("87654321B\0xy", 12), std::string("Ruiz\0###", 8), "", 60)},
+      {"CURSO.txt", curso("MA101A", "Matematica", 1) + curso("fi201b", std::string(39, 'F'), 5)},
+      {"NOTAALUMNO.txt", nota("12345678A", "MA101A", {0, 20, 10, 0, 20}) +
+                             nota("87654321B", "fi201b", {20, 20, 20, 20, 20})},
+  };
+}
+
+inline void escribir(const harness::ScratchDir& dir,
+                     const std::map<std::string, std::string>& archivos) {
+  for (const auto& [nombre, bytes] : archivos)
+    dir.write(nombre, bytes);
 }
 
 // Names a case of a parameterised test by its `nombre`.

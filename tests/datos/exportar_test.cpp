@@ -18,27 +18,10 @@ using datos_test::alumno;
 using datos_test::campo;
 using datos_test::correr;
 using datos_test::curso;
+using datos_test::escribirEscuela;
 using datos_test::nota;
 
 using Filas = std::vector<std::vector<std::string>>;
-
-// A school whose files hold what a spreadsheet trips on: Latin-1 names, a
-// comma and a quote, a formula, bytes after a zero, a fragment, codes in no
-// file, a course name of all 39 letters.
-void escribirEscuela(const harness::ScratchDir& dir) {
-  dir.write("ALUMNO.txt", alumno("12345678A", "P\xE9rez", "Jos\xE9", 20) +
-                              alumno("87654321B", "O\"Neil, Jr", "=1+2", 61) +
-                              alumno(std::string("11111111C\0#####", 15),
-                                     std::string("Ruiz\0basura", 11), "Ana", 18) +
-                              "12345");
-  dir.write("CURSO.txt", curso("MA101A", "Matematica", 4) +
-                             curso("FI201B", std::string(39, 'F'), 5) +
-                             curso("QU301C", "Qu\xEDmica; org\xE1nica", 3));
-  dir.write("NOTAALUMNO.txt", nota("12345678A", "MA101A", {10, 11, 12, 13, 14}) +
-                                  nota("99999999Z", "FI201B", {20, 20, 20, 20, 19}) +
-                                  nota("123", "XX9", {0, 0, 0, 0, 1}) +
-                                  nota("87654321B", "-1", {5, 5, 5, 5, 5}) + "abc");
-}
 
 const std::string kFFF(39, 'F');
 

@@ -15,25 +15,9 @@ namespace {
 using datos_test::alumno;
 using datos_test::correr;
 using datos_test::curso;
+using datos_test::escribir;
+using datos_test::limpios;
 using datos_test::nota;
-
-// Files the program could have written: every code found, every value in
-// range, empty names allowed, bytes after each zero left as they were.
-std::map<std::string, std::string> limpios() {
-  return {
-      {"ALUMNO.txt",
-       alumno("12345678A", "Perez", "Juan", 0) +
-           alumno(std::string("87654321B\0xy", 12), std::string("Ruiz\0###", 8), "", 60)},
-      {"CURSO.txt", curso("MA101A", "Matematica", 1) + curso("fi201b", std::string(39, 'F'), 5)},
-      {"NOTAALUMNO.txt", nota("12345678A", "MA101A", {0, 20, 10, 0, 20}) +
-                             nota("87654321B", "fi201b", {20, 20, 20, 20, 20})},
-  };
-}
-
-void escribir(const harness::ScratchDir& dir, const std::map<std::string, std::string>& archivos) {
-  for (const auto& [nombre, bytes] : archivos)
-    dir.write(nombre, bytes);
-}
 
 TEST(Verificar, ACleanSetHasNoFindingAndStatusZero) {
   harness::ScratchDir dir;

@@ -7,15 +7,19 @@
 // tests then skip with that reason.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "alumnos.hpp"
 #include "comun.hpp"
+#include "datos.hpp"
 #include "files.hpp"
 #include "terminal.hpp"
 
@@ -69,6 +73,33 @@ harness::Options underWine(const std::string& wine, std::vector<std::string> arg
   return options;
 }
 
+// Wine for the runs that follow: its server and the programs of its own that
+// it starts beside the first Windows program of a session (services and the
+// like), all holding none of their pipes. Started by a run, they inherit its
+// output and keep it open until the server ends, and runScript waits for the
+// output's end. They stay 10 seconds after the last program; a server
+// already running is kept.
+void startWine(const std::string& wine) {
+  const fs::path server = fs::path(wine).parent_path() / "wineserver";
+  if (!fs::exists(server)) return;
+  harness::runScript(".", "",
+                     underWine("/bin/sh", {"-c",
+                                           "exec </dev/null >/dev/null 2>&1; "
+                                           "\"$0\" -p10; \"$1\" cmd.exe /c exit",
+                                           server.string(), wine}));
+}
+
+// Where two outputs part: their sizes and the bytes from the first that
+// differs.
+std::string difference(const std::string& got, const std::string& expected) {
+  std::size_t at = 0;
+  while (at < got.size() && at < expected.size() && got[at] == expected[at])
+    ++at;
+  return std::to_string(got.size()) + " bytes against " + std::to_string(expected.size()) +
+         ", from byte " + std::to_string(at) + ": \"" + got.substr(at, 40) + "\" against \"" +
+         expected.substr(at, 40) + "\"";
+}
+
 std::string readWhole(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -110,6 +141,116 @@ INSTANTIATE_TEST_SUITE_P(Wine, WindowsSuite,
                          });
 
 // ---------------------------------------------------------------------------
+// alumnos-datos.exe beside the POSIX alumnos-datos: the same words on the
+// same files give the same bytes (CSV rows in CR LF, report lines in LF),
+// the same message on standard error and the same exit status, with standard
+// output a pipe and a file.
+
+const std::string kDatosExe = kWindowsBuild + "/alumnos-datos.exe";
+
+struct OrdenDatos {
+  const char* nombre;
+  friend void PrintTo(const OrdenDatos& c, std::ostream* os) { *os << c.nombre; }
+  void (*preparar)(const harness::ScratchDir&);  // the files in the directory
+  std::vector<std::string> palabras;
+  int estado;  // the POSIX program's exit status, so that the case is what it says
+};
+
+void escuela(const harness::ScratchDir& dir) {
+  datos_test::escribirEscuela(dir);
+}
+
+// Every kind of finding: the school's damage, grades of no student or
+// course, a scratch file left behind.
+void escuelaConTemporal(const harness::ScratchDir& dir) {
+  datos_test::escribirEscuela(dir);
+  dir.write("TEMPORAL.txt", "");
+}
+
+void limpia(const harness::ScratchDir& dir) {
+  datos_test::escribir(dir, datos_test::limpios());
+}
+
+void sinArchivos(const harness::ScratchDir&) {}
+
+void cursosEsUnDirectorio(const harness::ScratchDir& dir) {
+  datos_test::escribirEscuela(dir);
+  fs::remove(dir.path() + "/CURSO.txt");
+  fs::create_directory(dir.path() + "/CURSO.txt");
+}
+
+// Files read in many blocks: 70,002 students, two of them stored twice far
+// apart, and 40,000 grades, more than one block of them, in another order.
+void muchos(const harness::ScratchDir& dir) {
+  constexpr int kAlumnos = 70'000;
+  dir.write("ALUMNO.txt", harness::muchosAlumnos(kAlumnos) +
+                              harness::registro(harness::numerado(3)) +
+                              harness::registro(harness::numerado(kAlumnos - 1)) + "x");
+  std::string notas;
+  char codigo[16];
+  for (int i = 40'000; i >= 1; --i) {
+    std::snprintf(codigo, sizeof codigo, "%08dA", i * 7 % 80'000 + 1);
+    notas += datos_test::nota(codigo, "MA101A", {i % 21, 20, 0, i % 23, 1});
+  }
+  dir.write("NOTAALUMNO.txt", notas);
+  dir.write("CURSO.txt", datos_test::curso("MA101A", "Matematica", 4));
+}
+
+class DatosExe : public ::testing::TestWithParam<OrdenDatos> {};
+
+TEST_P(DatosExe, GivesThePosixProgramsBytesMessageAndStatus) {
+  const std::string wine = wineOrWhyNot();
+  if (const std::string why = whyNot(wine, kDatosExe); !why.empty()) GTEST_SKIP() << why;
+  startWine(wine);
+  const OrdenDatos& c = GetParam();
+  harness::ScratchDir dir;
+  c.preparar(dir);
+  const std::vector<std::string> antes = dir.names();
+  const harness::Script posix = datos_test::correr(dir, c.palabras);
+  ASSERT_EQ(posix.status, c.estado) << posix.errors;
+  ASSERT_FALSE(posix.output.empty() && posix.errors.empty());
+
+  std::vector<std::string> args{kDatosExe};
+  args.insert(args.end(), c.palabras.begin(), c.palabras.end());
+  const harness::Script tuberia = harness::runScript(dir.path(), "", underWine(wine, args));
+  EXPECT_EQ(tuberia.status, posix.status) << tuberia.errors;
+  EXPECT_EQ(tuberia.errors, posix.errors);
+  EXPECT_TRUE(tuberia.output == posix.output)
+      << "standard output a pipe: " << difference(tuberia.output, posix.output);
+
+  harness::ScratchDir fuera;
+  const std::string archivo = fuera.path() + "/salida.csv";
+  args.insert(args.begin(), {"-c", "f=$1; shift; exec \"$@\" > \"$f\"", "sh", archivo, wine});
+  const harness::Script redirigida =
+      harness::runScript(dir.path(), "", underWine("/bin/sh", std::move(args)));
+  EXPECT_EQ(redirigida.status, posix.status) << redirigida.errors;
+  EXPECT_EQ(redirigida.errors, posix.errors);
+  const std::string escrito = readWhole(archivo);
+  EXPECT_TRUE(escrito == posix.output)
+      << "standard output a file: " << difference(escrito, posix.output);
+  EXPECT_EQ(dir.names(), antes) << "it only reads";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wine, DatosExe,
+    ::testing::Values(
+        OrdenDatos{"Students", escuela, {"exportar", "alumnos"}, 0},
+        OrdenDatos{"StudentsSemicolon", escuela, {"exportar", "alumnos", "--separador", ";"}, 0},
+        OrdenDatos{"Courses", escuela, {"exportar", "cursos"}, 0},
+        OrdenDatos{"CoursesSemicolon", escuela, {"exportar", "--separador=;", "cursos"}, 0},
+        OrdenDatos{"Grades", escuela, {"exportar", "notas"}, 0},
+        OrdenDatos{"GradesSemicolon", escuela, {"exportar", "notas", "--separador", ";"}, 0},
+        OrdenDatos{"NoFilesGiveTheHeaderAlone", sinArchivos, {"exportar", "notas"}, 0},
+        OrdenDatos{"ManyGrades", muchos, {"exportar", "notas"}, 0},
+        OrdenDatos{"CheckOfACleanSet", limpia, {"verificar"}, 0},
+        OrdenDatos{"CheckFindingEveryKind", escuelaConTemporal, {"verificar"}, 1},
+        OrdenDatos{"CheckOfManyRecords", muchos, {"verificar"}, 1},
+        OrdenDatos{"ADirectoryForAFile", cursosEsUnDirectorio, {"exportar", "notas"}, 2},
+        OrdenDatos{"UsageError", escuela, {"exportar", "profesores"}, 2},
+        OrdenDatos{"Help", sinArchivos, {"--help"}, 0}),
+    datos_test::PorNombre());
+
+// ---------------------------------------------------------------------------
 // alumnos.exe
 
 const std::string kAlumnosExe = kWindowsBuild + "/alumnos.exe";
@@ -126,6 +267,7 @@ const char kSesion[] =
 TEST(AlumnosExe, AScriptedSessionLeavesTheSameFilesByteForByteAsThePosixProgram) {
   const std::string wine = wineOrWhyNot();
   if (const std::string why = whyNot(wine, kAlumnosExe); !why.empty()) GTEST_SKIP() << why;
+  startWine(wine);
   harness::ScratchDir posix;
   harness::ScratchDir windows;
   const harness::Script enPosix = harness::runScript(posix.path(), kSesion);
