@@ -44,34 +44,29 @@ std::uint64_t TablaCodigos::mezcla(const Clave& clave) {
   return (clave.alto ^ clave.bajo * 0xC2B2AE3D27D4EB4Fu) * 0x9E3779B97F4A7C15u;
 }
 
-std::uint32_t TablaCodigos::agregar(std::string_view codigo) {
-  const Clave clave = claveDe(codigo);
+std::size_t TablaCodigos::ranuraDe(const Clave& clave) const {
   const std::uint64_t h = mezcla(clave);
   const std::uint32_t marca = marcaDe(h);
   for (std::size_t i = h >> desplazamiento_;; i = (i + 1) & mascara_) {
     const std::uint32_t ranura = ranuras_[i];
-    if (ranura == 0) {
-      claves_.push_back(clave);
-      ranuras_[i] = marca | static_cast<std::uint32_t>(claves_.size());
-      return static_cast<std::uint32_t>(claves_.size() - 1);
-    }
-    if ((ranura & ~kNumeros) == marca && claves_[(ranura & kNumeros) - 1] == clave) {
-      return (ranura & kNumeros) - 1;
-    }
+    if (ranura == 0) return i;
+    if ((ranura & ~kNumeros) == marca && claves_[(ranura & kNumeros) - 1] == clave) return i;
   }
 }
 
-std::uint32_t TablaCodigos::buscar(std::string_view codigo) const {
+std::uint32_t TablaCodigos::agregar(std::string_view codigo) {
   const Clave clave = claveDe(codigo);
-  const std::uint64_t h = mezcla(clave);
-  const std::uint32_t marca = marcaDe(h);
-  for (std::size_t i = h >> desplazamiento_;; i = (i + 1) & mascara_) {
-    const std::uint32_t ranura = ranuras_[i];
-    if (ranura == 0) return kNinguno;
-    if ((ranura & ~kNumeros) == marca && claves_[(ranura & kNumeros) - 1] == clave) {
-      return (ranura & kNumeros) - 1;
-    }
+  std::uint32_t& ranura = ranuras_[ranuraDe(clave)];
+  if (ranura == 0) {
+    claves_.push_back(clave);
+    ranura = marcaDe(mezcla(clave)) | static_cast<std::uint32_t>(claves_.size());
   }
+  return (ranura & kNumeros) - 1;
+}
+
+std::uint32_t TablaCodigos::buscar(std::string_view codigo) const {
+  const std::uint32_t ranura = ranuras_[ranuraDe(claveDe(codigo))];
+  return ranura == 0 ? kNinguno : (ranura & kNumeros) - 1;
 }
 
 UnionNotas::UnionNotas(const Fuente<NotaAlumno>& notas, const Fuente<Alumno>& alumnos,

@@ -117,6 +117,8 @@ class TablaCodigos {
   static constexpr std::uint32_t kNumeros = 0xFFFF;
   static Clave claveDe(std::string_view codigo);
   static std::uint64_t mezcla(const Clave& clave);
+  // The slot that holds `clave`, or the free one where it would go.
+  std::size_t ranuraDe(const Clave& clave) const;
   std::uint32_t marcaDe(std::uint64_t h) const {
     return static_cast<std::uint32_t>(h >> (desplazamiento_ - 16)) & ~kNumeros;
   }

@@ -424,8 +424,8 @@ Recuperacion recuperarAlumnos() {
   if (!lector.estado() || !sistema::sincronizar(temporal.numero())) return Recuperacion::dejado;
   temporal.cerrar();
   // The students are in place once the name is; a directory that cannot be
-  // flushed only leaves the new name at the mercy of a power cut.
-  // Another copy may have made a new ALUMNO.txt since the look above: it is
+  // flushed only leaves the new name at the mercy of a power cut. Another
+  // copy may have made a new ALUMNO.txt since the look above: that one is
   // never replaced, and the scratch file stays as it is beside it.
   const Resultado r = sistema::renombrarSinPisar(kArchivoTemporal, kArchivoAlumnos);
   if (!r && r.falla == Falla::renombrar) {
