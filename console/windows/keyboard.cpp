@@ -1,13 +1,17 @@
 // Keys and lines on the Windows console. A key is read from the console's key
-// events (ReadConsoleInputA) with the input mode at 0 (no line input, no echo,
+// events (ReadConsoleInputW) with the input mode at 0 (no line input, no echo,
 // no Ctrl+C handling) for the length of one readKey, saved and given back
 // around it; a line is the console's own line input, read from standard
-// input. When standard input is not the console, keys come from it as bytes
-// and are decoded as on a terminal, so a session can be scripted.
+// input with ReadConsoleW. Both are taken as wide characters and kept as
+// Latin-1, whatever the console's code page, so a key stores the same byte as
+// on a POSIX terminal. When standard input is not the console, keys and lines
+// come from it as bytes and are decoded as on a terminal, so a session can be
+// scripted.
 #include <windows.h>
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 
 #include "console/platform.hpp"
 #include "console/windows/terminal.hpp"
@@ -54,6 +58,14 @@ Key keyOf(WORD code) {
   return found == std::end(kVirtualKeys) ? Key::None : found->key;
 }
 
+// A character of the console as single-byte text: Latin-1 as it is, any other
+// '?'; -1 for the second half of a surrogate pair, whose first half gave the '?'.
+int latin1(WCHAR c) {
+  if (c < 0x100) return c;
+  if (c >= 0xDC00 && c <= 0xDFFF) return -1;
+  return '?';
+}
+
 // One key event as a press: the key, the modifiers held (either Alt, either
 // Ctrl, Shift), Num Lock, and the character the keyboard produced.
 KeyPress pressOf(const KEY_EVENT_RECORD& event) {
@@ -64,7 +76,7 @@ KeyPress pressOf(const KEY_EVENT_RECORD& event) {
   if ((state & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0) press.modifiers |= kCtrl;
   if ((state & SHIFT_PRESSED) != 0) press.modifiers |= kShift;
   press.numLock = (state & NUMLOCK_ON) != 0;
-  press.character = static_cast<unsigned char>(event.uChar.AsciiChar);
+  press.character = std::max(latin1(event.uChar.UnicodeChar), 0);
   return press;
 }
 
@@ -102,16 +114,41 @@ Read nextKeyPress(KeyPress& press) {
   for (;;) {
     INPUT_RECORD record;
     DWORD read = 0;
-    if (!::ReadConsoleInputA(console().input, &record, 1, &read) || read != 1) return Read::Error;
+    if (!::ReadConsoleInputW(console().input, &record, 1, &read) || read != 1) return Read::Error;
     if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
     press = windows::pressOf(record.Event.KeyEvent);
     return Read::Got;
   }
 }
 
+namespace {
+
+// The console's line input, as Latin-1; the rest of a line longer than
+// `capacity` stays with the console for the next read.
+Read readConsoleLine(unsigned char* bytes, std::size_t capacity, std::size_t& got) {
+  WCHAR characters[1024];
+  const auto want = static_cast<DWORD>(std::min<std::size_t>(capacity, std::size(characters)));
+  got = 0;
+  while (got == 0) {  // a read may hold only the second half of a pair
+    DWORD read = 0;
+    if (!::ReadConsoleW(console().standardInput, characters, want, &read, nullptr)) {
+      return Read::Error;
+    }
+    if (read == 0) return Read::End;
+    for (DWORD i = 0; i < read; ++i) {
+      const int code = windows::latin1(characters[i]);
+      if (code >= 0) bytes[got++] = static_cast<unsigned char>(code);
+    }
+  }
+  return Read::Got;
+}
+
+}  // namespace
+
 // A pipe is waited on by asking how much it holds; a file or the console is
 // read at once (the console gives one whole line per read).
 Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got) {
+  if (console().linesFromConsole) return readConsoleLine(bytes, capacity, got);
   const HANDLE input = console().standardInput;
   if (timeoutMs >= 0 && ::GetFileType(input) == FILE_TYPE_PIPE) {
     const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);

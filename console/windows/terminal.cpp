@@ -1,13 +1,19 @@
 // The console's primitives on the Windows console, through its own services:
 // "CONIN$" and "CONOUT$" opened with CreateFileA; the size, the colours and
 // the cursor read with GetConsoleScreenBufferInfo (the layer keeps no cursor
-// of its own); cells placed with WriteConsoleOutputA, which interprets no
+// of its own); cells placed with WriteConsoleOutputW, which interprets no
 // code and leaves the cursor where it is; blanks with
-// FillConsoleOutputCharacterA / FillConsoleOutputAttribute; the window
-// scrolled with ScrollConsoleScreenBufferA; the cursor moved with
+// FillConsoleOutputCharacterW / FillConsoleOutputAttribute; the window
+// scrolled with ScrollConsoleScreenBufferW; the cursor moved with
 // SetConsoleCursorPosition; the bell with Beep; standard output written with
-// WriteFile, and told apart with GetFileType; the interpreter started with
-// CreateProcessA and waited for. No call here sets the console's colours.
+// WriteConsoleW when it is the console and with WriteFile otherwise, told
+// apart with GetFileType and GetConsoleMode; the interpreter started with
+// CreateProcessA and waited for. No call here sets the console's colours or
+// its modes.
+//
+// Text is single-byte Latin-1 on every platform, so the console is spoken to
+// in its wide characters, code N standing for U+00NN, whatever its code page:
+// the same stored bytes show the same letters everywhere.
 //
 // Positions are taken from the window's top-left corner, so a console whose
 // buffer is taller than its window (and holds earlier output above it) is
@@ -57,15 +63,55 @@ COORD inBuffer(platform::Position at) {
   return {static_cast<SHORT>(corner.X + at.x), static_cast<SHORT>(corner.Y + at.y)};
 }
 
-bool writeAll(HANDLE handle, const char* bytes, std::size_t size) {
+// Writes all `size` units with `write`, going on after partial writes.
+template <typename Unit, typename Write>
+bool writeEvery(const Unit* units, std::size_t size, Write write) {
   while (size > 0) {
     DWORD written = 0;
-    const auto part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-    if (!::WriteFile(handle, bytes, part, &written, nullptr) || written == 0) return false;
-    bytes += written;
+    const auto part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 14));
+    if (!write(units, part, written) || written == 0) return false;
+    units += written;
     size -= written;
   }
   return true;
+}
+
+bool writeAll(HANDLE handle, const char* bytes, std::size_t size) {
+  return writeEvery(bytes, size, [handle](const char* part, DWORD count, DWORD& written) {
+    return ::WriteFile(handle, part, count, &written, nullptr) != 0;
+  });
+}
+
+// How a byte of the stream is shown on the console, as a terminal shows it:
+// the codes the stream carries out (BEL, BS, LF, CR) go as they are; every
+// other control code is a visible '?', never a byte that a console with
+// virtual-terminal processing would take as the start of a command; 0 is a
+// blank, a soft hyphen a hyphen (it has no width on some consoles), and the
+// codes from 160 on the Latin-1 letters they stand for.
+WCHAR shownInStream(unsigned char c) {
+  switch (c) {
+    case 0:
+      return L' ';
+    case 7:
+    case 8:
+    case 10:
+    case 13:
+      return c;
+    case 0xAD:
+      return L'-';
+    default:
+      return c < 0x20 || (c >= 0x7F && c < 0xA0) ? L'?' : c;
+  }
+}
+
+bool writeCharacters(HANDLE handle, const char* bytes, std::size_t size) {
+  std::wstring characters(size, L'\0');
+  for (std::size_t i = 0; i < size; ++i)
+    characters[i] = shownInStream(static_cast<unsigned char>(bytes[i]));
+  return writeEvery(characters.data(), size,
+                    [handle](const WCHAR* part, DWORD count, DWORD& written) {
+                      return ::WriteConsoleW(handle, part, count, &written, nullptr) != 0;
+                    });
 }
 
 bool isFile(const std::string& path) {
@@ -130,14 +176,18 @@ Found openTerminal() {
   state.standardOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
   state.streamIsTerminal = ::GetFileType(state.standardOutput) == FILE_TYPE_CHAR;
   DWORD mode = 0;
-  state.keysAreEvents =
-      state.input != INVALID_HANDLE_VALUE && ::GetConsoleMode(state.standardInput, &mode) != 0;
+  // A character device need not be the console (NUL, a serial port).
+  state.streamIsConsole =
+      state.streamIsTerminal && ::GetConsoleMode(state.standardOutput, &mode) != 0;
+  state.linesFromConsole = ::GetConsoleMode(state.standardInput, &mode) != 0;
+  state.keysAreEvents = state.input != INVALID_HANDLE_VALUE && state.linesFromConsole;
   state.modeFound = ::GetConsoleMode(state.input, &state.modeAtStart) != 0;
 
   Found found;
-  // Input bytes are single-byte text, unless the console's input code page
-  // is UTF-8: then lines and keys from bytes become single-byte text too.
-  found.utf8 = ::GetConsoleCP() == CP_UTF8;
+  // The console's lines come as Latin-1 already. Bytes from a pipe or a file
+  // are single-byte text, unless the console's input code page is UTF-8:
+  // then they become single-byte text as on a UTF-8 terminal.
+  found.utf8 = !state.linesFromConsole && ::GetConsoleCP() == CP_UTF8;
   found.decoder = KeyDecoder(0x7F, found.utf8);
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (::GetConsoleScreenBufferInfo(state.output, &info)) {
@@ -173,23 +223,25 @@ void setCursor(Position at) {
   ::SetConsoleCursorPosition(state.output, windows::inBuffer(at));
 }
 
+// Each code is the cell's character as it is, control codes included, which
+// the console draws in its own way.
 void putCells(Position at, std::string_view codes, unsigned attribute) {
   CHAR_INFO cells[80];
   const auto count = static_cast<SHORT>(std::min<std::size_t>(codes.size(), 80));
   for (SHORT i = 0; i < count; ++i) {
-    cells[i].Char.AsciiChar = codes[static_cast<std::size_t>(i)];
+    cells[i].Char.UnicodeChar = static_cast<unsigned char>(codes[static_cast<std::size_t>(i)]);
     cells[i].Attributes = static_cast<WORD>(attribute);
   }
   const COORD corner = windows::inBuffer(at);
   SMALL_RECT region{corner.X, corner.Y, static_cast<SHORT>(corner.X + count - 1), corner.Y};
-  ::WriteConsoleOutputA(state.output, cells, COORD{count, 1}, COORD{0, 0}, &region);
+  ::WriteConsoleOutputW(state.output, cells, COORD{count, 1}, COORD{0, 0}, &region);
 }
 
 void blankCells(Position at, int count, unsigned attribute) {
   if (count <= 0) return;
   const COORD corner = windows::inBuffer(at);
   DWORD done = 0;
-  ::FillConsoleOutputCharacterA(state.output, ' ', static_cast<DWORD>(count), corner, &done);
+  ::FillConsoleOutputCharacterW(state.output, L' ', static_cast<DWORD>(count), corner, &done);
   ::FillConsoleOutputAttribute(state.output, static_cast<WORD>(attribute),
                                static_cast<DWORD>(count), corner, &done);
 }
@@ -201,9 +253,9 @@ void scrollUp(unsigned attribute) {
   const SMALL_RECT window{top.X, top.Y, bottom.X, bottom.Y};
   const SMALL_RECT moved{top.X, static_cast<SHORT>(top.Y + 1), bottom.X, bottom.Y};
   CHAR_INFO fill;
-  fill.Char.AsciiChar = ' ';
+  fill.Char.UnicodeChar = L' ';
   fill.Attributes = static_cast<WORD>(attribute);
-  ::ScrollConsoleScreenBufferA(state.output, &moved, &window, top, &fill);
+  ::ScrollConsoleScreenBufferW(state.output, &moved, &window, top, &fill);
 }
 
 void bell() {
@@ -213,7 +265,8 @@ void bell() {
 void drawingDone() {}
 
 // ---------------------------------------------------------------------------
-// The stream: the console draws it by its own rules.
+// The stream: the console draws it by its own rules. To a pipe or a file it
+// goes as the bytes the screens wrote.
 
 std::string streamBytes(std::string_view text) {
   return std::string(text);
@@ -224,6 +277,7 @@ bool streamIsTerminal() {
 }
 
 bool writeStream(const char* bytes, std::size_t size) {
+  if (state.streamIsConsole) return windows::writeCharacters(state.standardOutput, bytes, size);
   return windows::writeAll(state.standardOutput, bytes, size);
 }
 

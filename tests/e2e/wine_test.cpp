@@ -370,6 +370,39 @@ TEST_F(EnConsola, TheMenuAStudentTheListingAndOptionZero) {
   EXPECT_EQ(alumno.substr(55, 4), std::string("\x14\0\0\0", 4));
 }
 
+// Letters beyond ASCII are Latin-1 on the console whatever its code page, as
+// on POSIX: a letter stored by the POSIX program is listed as that letter,
+// and one typed is stored as the byte the POSIX program stores.
+TEST_F(EnConsola, LettersBeyondAsciiAreLatinOneOnTheScreenAndInTheFiles) {
+  harness::Terminal& t = *terminal_;
+  dir.write("ALUMNO.txt", harness::registro({"87654321B", "MU\xD1OZ", "Ana", 20}));
+  t.type("4\r");
+  ASSERT_TRUE(waitFor(t, "PRESIONE ENTER")) << t.dump();
+  EXPECT_EQ(t.text(10, 10, 9), "87654321B") << t.dump();
+  EXPECT_EQ(t.text(27, 10, 5), "MU\u00D1OZ") << t.dump();
+  t.type("\r");
+  ASSERT_TRUE(waitFor(t, "< Edite Opcion > ==>")) << t.dump();
+
+  t.type("3\r");
+  ASSERT_TRUE(waitFor(t, "Codigo Alumno   :")) << t.dump();
+  t.type("12345678\u00D1\r");  // as the terminal sends it, in UTF-8
+  ASSERT_TRUE(waitFor(t, "Codigo del curso:")) << t.dump();
+  EXPECT_EQ(t.text(10, 7, 27), "Codigo Alumno   : 12345678\u00D1") << "the console's own echo";
+  t.type("MA101A\r");
+  for (const char* nota : {"10", "11", "12", "13", "14"}) {
+    t.type(std::string(nota) + "\r");
+  }
+  t.type("x");
+  ASSERT_TRUE(waitFor(t, "Desea ingresar notas de otro alumno")) << t.dump();
+  t.type("N");
+  ASSERT_TRUE(waitFor(t, "< Edite Opcion > ==>")) << t.dump();
+  t.type("0\r");
+  EXPECT_EQ(t.waitExit(), 0);
+  const std::string nota = dir.read("NOTAALUMNO.txt");
+  ASSERT_EQ(nota.size(), 35u);
+  EXPECT_EQ(nota.substr(0, 15), "12345678\xD1MA101A");
+}
+
 // The notice in yellow, a key, and the program ends with status 0, leaving
 // the console as it found it.
 TEST_F(EnConsola, TheFourthWrongEntryEndsTheProgramAfterItsNotice) {

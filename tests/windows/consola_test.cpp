@@ -1,6 +1,6 @@
 // The console layer on a real Windows console: key events put in the
-// console's input with WriteConsoleInputA and read back through readKey;
-// cells and attributes read back with ReadConsoleOutputA; lines from the
+// console's input with WriteConsoleInputW and read back through readKey;
+// cells and attributes read back with ReadConsoleOutputW; lines from the
 // console's own line input; "cls" through the command interpreter.
 //
 // Needs a console of 80 x 25 in light grey on black (wine in a pseudo-
@@ -74,7 +74,7 @@ class Consola : public ::testing::Test {
     ASSERT_TRUE(::SetConsoleMode(input_, 0));
     DWORD written = 0;
     const BOOL ok =
-        ::WriteConsoleInputA(input_, records.data(), static_cast<DWORD>(records.size()), &written);
+        ::WriteConsoleInputW(input_, records.data(), static_cast<DWORD>(records.size()), &written);
     ASSERT_TRUE(::SetConsoleMode(input_, mode));
     ASSERT_TRUE(ok);
     ASSERT_EQ(written, records.size());
@@ -91,20 +91,23 @@ class Consola : public ::testing::Test {
     CHAR_INFO result{};
     SMALL_RECT region{static_cast<SHORT>(column - 1), static_cast<SHORT>(row - 1),
                       static_cast<SHORT>(column - 1), static_cast<SHORT>(row - 1)};
-    EXPECT_TRUE(::ReadConsoleOutputA(output_, &result, {1, 1}, {0, 0}, &region));
+    EXPECT_TRUE(::ReadConsoleOutputW(output_, &result, {1, 1}, {0, 0}, &region));
     return result;
   }
+  // The cells as single-byte text, code N standing for U+00NN.
   std::string text(int column, int row, int length) {
     std::string result;
-    for (int i = 0; i < length; ++i)
-      result += cell(column + i, row).Char.AsciiChar;
+    for (int i = 0; i < length; ++i) {
+      const WCHAR c = cell(column + i, row).Char.UnicodeChar;
+      result += c <= 0xFF ? std::string(1, static_cast<char>(c)) : "U+" + std::to_string(c);
+    }
     return result;
   }
   // Every cell of the row from `column` on holds `code` in `attribute`.
   void expectRow(int row, int from, int to, char code, WORD attribute) {
     for (int column = from; column <= to; ++column) {
       const CHAR_INFO c = cell(column, row);
-      EXPECT_EQ(c.Char.AsciiChar, code) << "(" << column << ", " << row << ")";
+      EXPECT_EQ(c.Char.UnicodeChar, code) << "(" << column << ", " << row << ")";
       EXPECT_EQ(c.Attributes, attribute) << "(" << column << ", " << row << ")";
     }
   }
@@ -130,7 +133,7 @@ using std::pair;
 // ---------------------------------------------------------------------------
 // Keys
 
-INPUT_RECORD keyEvent(WORD vk, char character, DWORD state, bool down = true, WORD repeat = 1) {
+INPUT_RECORD keyEvent(WORD vk, WCHAR character, DWORD state, bool down = true, WORD repeat = 1) {
   INPUT_RECORD record{};
   record.EventType = KEY_EVENT;
   KEY_EVENT_RECORD& key = record.Event.KeyEvent;
@@ -138,7 +141,7 @@ INPUT_RECORD keyEvent(WORD vk, char character, DWORD state, bool down = true, WO
   key.wRepeatCount = repeat;
   key.wVirtualKeyCode = vk;
   key.wVirtualScanCode = static_cast<WORD>(::MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
-  key.uChar.AsciiChar = character;
+  key.uChar.UnicodeChar = character;
   key.dwControlKeyState = state;
   return record;
 }
@@ -326,9 +329,10 @@ TEST_F(Consola, KeyEventsTheTableSpeaksOf) {
        {'A'}},
       {"a plain letter with no character is 0", {keyEvent('A', 0, 0)}, {0}},
       {"a key without a row gives its character", {keyEvent(VK_OEM_102, '<', 0)}, {'<'}},
-      {"a character of another code page is returned as its byte",
-       {keyEvent(VK_OEM_102, static_cast<char>(0xF1), 0)},
-       {0xF1}},
+      {"a Latin-1 letter is its Latin-1 code, whatever the code page",
+       {keyEvent(VK_OEM_102, L'\u00D1', 0)},
+       {0xD1}},
+      {"a character outside Latin-1 is '?'", {keyEvent(VK_OEM_102, L'\u20AC', 0)}, {'?'}},
       {"focus and mouse events are skipped", {focus, mouse}, {}},
       {"keypad Enter is Enter", {keyEvent(VK_RETURN, 13, ENHANCED_KEY)}, {13}},
   };
@@ -355,7 +359,7 @@ TEST_F(Consola, ReadKeyEchoDrawsTheCodesItReturns) {
   console::moveCursor(10, 5);
   put({keyEvent(VK_UP, 0, ENHANCED_KEY)});
   EXPECT_EQ(console::readKeyEcho(), 0);
-  EXPECT_EQ(cell(10, 5).Char.AsciiChar, 0);
+  EXPECT_EQ(cell(10, 5).Char.UnicodeChar, 0);
   EXPECT_EQ(cell(10, 5).Attributes, 15);
   EXPECT_EQ(cursor(), (pair<int, int>{11, 5}));
   EXPECT_EQ(console::readKeyEcho(), 72);
@@ -375,7 +379,7 @@ BOOL WINAPI testHandler(DWORD) {
   if (::GetConsoleMode(handlerInput, &mode)) modeSeenByHandler = mode;
   INPUT_RECORD key = keyEvent('Q', 'q', 0);
   DWORD written = 0;
-  ::WriteConsoleInputA(handlerInput, &key, 1, &written);
+  ::WriteConsoleInputW(handlerInput, &key, 1, &written);
   return TRUE;  // handled: the test goes on
 }
 
@@ -463,10 +467,8 @@ TEST_F(Consola, CodesAreCellsAsTheyAre) {
   console::consoleWriteChar(1);
   console::consoleWriteChar(27);
   console::consoleWriteChar(0x1F1);  // the low 8 bits
-  EXPECT_EQ(cell(1, 1).Char.AsciiChar, 0);
-  EXPECT_EQ(cell(2, 1).Char.AsciiChar, 1);
-  EXPECT_EQ(cell(3, 1).Char.AsciiChar, 27);
-  EXPECT_EQ(static_cast<unsigned char>(cell(4, 1).Char.AsciiChar), 0xF1);
+  // Whatever the console's code page.
+  EXPECT_EQ(text(1, 1, 4), std::string("\0\x01\x1B\xF1", 4));
   EXPECT_EQ(cursor(), (pair<int, int>{5, 1}));
 }
 
@@ -513,6 +515,34 @@ TEST_F(Consola, SetTextColorKeepsTheBackgroundFoundAtStart) {
   console::moveCursor(1, 1);
   console::consoleWrite("amarillo");
   EXPECT_EQ(cell(1, 1).Attributes, 30);
+}
+
+// Text from a file or a key, shown as a terminal shows it: Latin-1 letters
+// whatever the code page, control codes as '?', even to a console that would
+// take an Esc as the start of a command; its output mode stays as it was.
+TEST_F(Consola, TheStreamShowsLatinOneLettersAndNoControlCodes) {
+  DWORD mode = 0;
+  ASSERT_TRUE(::GetConsoleMode(output_, &mode));
+  ::SetConsoleMode(output_, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  DWORD before = 0;
+  ASSERT_TRUE(::GetConsoleMode(output_, &before));
+  fill('.', 7);
+  open();
+  console::moveCursor(1, 3);
+  console::printText("MU\xD1OZ \x1b[31m\t\x01\x7F\x9B\xAD\xFF");
+  console::printChar('\0');
+  console::printText("z");
+  const std::string shown =
+      "MU\xD1OZ ?[31m????"
+      "-\xFF z";
+  EXPECT_EQ(text(1, 3, static_cast<int>(shown.size())), shown);
+  for (int column = 1; column <= static_cast<int>(shown.size()); ++column)
+    EXPECT_EQ(cell(column, 3).Attributes, 7) << column;
+  EXPECT_EQ(cursor(), (pair<int, int>{static_cast<int>(shown.size()) + 1, 3}));
+  DWORD after = 0;
+  EXPECT_TRUE(::GetConsoleMode(output_, &after));
+  EXPECT_EQ(after, before);
+  ::SetConsoleMode(output_, mode);
 }
 
 TEST_F(Consola, StreamTextStaysInTheDefaultColoursAfterDirectDrawing) {
