@@ -17,7 +17,8 @@
 //
 // Positions are taken from the window's top-left corner, so a console whose
 // buffer is taller than its window (and holds earlier output above it) is
-// drawn where the operator sees it.
+// drawn where the operator sees it; and blanks go row by row, so a buffer
+// wider than its window is cleared where the operator sees it too.
 #include "console/windows/terminal.hpp"
 
 #include <algorithm>
@@ -112,6 +113,17 @@ bool writeCharacters(HANDLE handle, const char* bytes, std::size_t size) {
                     [handle](const WCHAR* part, DWORD count, DWORD& written) {
                       return ::WriteConsoleW(handle, part, count, &written, nullptr) != 0;
                     });
+}
+
+// The window's top-left corner in the buffer and its size, at most 255 x 255
+// as the layer's; false when it cannot be read.
+bool window(COORD& corner, int& width, int& height) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!::GetConsoleScreenBufferInfo(state.output, &info)) return false;
+  corner = {info.srWindow.Left, info.srWindow.Top};
+  width = std::min(info.srWindow.Right - info.srWindow.Left + 1, 255);
+  height = std::min(info.srWindow.Bottom - info.srWindow.Top + 1, 255);
+  return true;
 }
 
 bool isFile(const std::string& path) {
@@ -237,13 +249,21 @@ void putCells(Position at, std::string_view codes, unsigned attribute) {
   ::WriteConsoleOutputW(state.output, cells, COORD{count, 1}, COORD{0, 0}, &region);
 }
 
+// The rows go on in the window, not in the buffer, whose rows may be wider.
 void blankCells(Position at, int count, unsigned attribute) {
-  if (count <= 0) return;
-  const COORD corner = windows::inBuffer(at);
-  DWORD done = 0;
-  ::FillConsoleOutputCharacterW(state.output, L' ', static_cast<DWORD>(count), corner, &done);
-  ::FillConsoleOutputAttribute(state.output, static_cast<WORD>(attribute),
-                               static_cast<DWORD>(count), corner, &done);
+  COORD corner;
+  int width = 0;
+  int height = 0;
+  if (!windows::window(corner, width, height)) return;
+  for (int x = at.x, y = at.y; count > 0 && x < width && y < height; x = 0, ++y) {
+    const int run = std::min(count, width - x);
+    const COORD from{static_cast<SHORT>(corner.X + x), static_cast<SHORT>(corner.Y + y)};
+    DWORD done = 0;
+    ::FillConsoleOutputCharacterW(state.output, L' ', static_cast<DWORD>(run), from, &done);
+    ::FillConsoleOutputAttribute(state.output, static_cast<WORD>(attribute),
+                                 static_cast<DWORD>(run), from, &done);
+    count -= run;
+  }
 }
 
 void scrollUp(unsigned attribute) {

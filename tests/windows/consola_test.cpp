@@ -49,6 +49,7 @@ class Consola : public ::testing::Test {
   }
   void TearDown() override {
     console::closeConsole();
+    ::SetConsoleScreenBufferSize(output_, {80, 25});
     ::SetStdHandle(STD_OUTPUT_HANDLE, savedStdout_);
     ::SetConsoleTextAttribute(output_, 7);
     DWORD mode = 0;
@@ -116,10 +117,10 @@ class Consola : public ::testing::Test {
     EXPECT_TRUE(::GetConsoleScreenBufferInfo(output_, &info));
     return {info.dwCursorPosition.X + 1, info.dwCursorPosition.Y + 1};
   }
-  void fill(char code, WORD attribute) {
+  void fill(char code, WORD attribute, DWORD cells = 80 * 25) {
     DWORD done = 0;
-    ::FillConsoleOutputCharacterA(output_, code, 80 * 25, {0, 0}, &done);
-    ::FillConsoleOutputAttribute(output_, attribute, 80 * 25, {0, 0}, &done);
+    ::FillConsoleOutputCharacterA(output_, code, cells, {0, 0}, &done);
+    ::FillConsoleOutputAttribute(output_, attribute, cells, {0, 0}, &done);
   }
 
   HANDLE input_ = INVALID_HANDLE_VALUE;
@@ -490,6 +491,25 @@ TEST_F(Consola, ClearingBlanksInTheTextAttributeAndLeavesTheCursor) {
   console::clearScreen();
   for (int row = 1; row <= 25; ++row)
     expectRow(row, 1, 80, ' ', 15);
+  EXPECT_EQ(cursor(), (pair<int, int>{1, 1}));
+}
+
+// Older consoles and some shortcuts give a buffer wider than its window.
+TEST_F(Consola, ClearingBlanksTheWindowOfABufferWiderThanIt) {
+  ASSERT_TRUE(::SetConsoleScreenBufferSize(output_, {120, 50}));
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ASSERT_TRUE(::GetConsoleScreenBufferInfo(output_, &info));
+  ASSERT_EQ(info.srWindow.Left, 0);
+  ASSERT_EQ(info.srWindow.Top, 0);
+  fill('.', 7, 120 * 50);
+  open();
+  console::setTextColor(15);
+  console::clearScreen();
+  for (int row = 1; row <= 25; ++row) {
+    expectRow(row, 1, 80, ' ', 15);
+    expectRow(row, 81, 120, '.', 7);
+  }
+  expectRow(26, 1, 120, '.', 7);
   EXPECT_EQ(cursor(), (pair<int, int>{1, 1}));
 }
 
