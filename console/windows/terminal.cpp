@@ -22,6 +22,7 @@
 #include "console/windows/terminal.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -304,11 +305,15 @@ bool writeStream(const char* bytes, std::size_t size) {
 // ---------------------------------------------------------------------------
 // Clearing by command
 
-int runCommand(const char* command) {
+namespace {
+
+// The interpreter's exit status, or -1 when it cannot be run. "/d": no
+// AutoRun command of the registry runs before the command.
+int runInterpreter(const char* command) {
   try {
     const std::string program = windows::interpreter();
     if (program.empty()) return -1;
-    std::string line = program + " /c " + command;
+    std::string line = program + " /d /c " + command;
     // What the stream holds goes out before the interpreter writes.
     flushStream();
     STARTUPINFOA startup{};
@@ -329,6 +334,25 @@ int runCommand(const char* command) {
   } catch (const std::bad_alloc&) {
     return -1;  // no memory for the command line
   }
+}
+
+// What "cls" does, for when the interpreter could not: the window blank in
+// the console's own colours, the cursor in its top-left corner.
+void blankWindow() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!::GetConsoleScreenBufferInfo(windows::state.output, &info)) return;
+  blankCells({0, 0}, 255 * 255, info.wAttributes);
+  setCursor({0, 0});
+}
+
+}  // namespace
+
+// The menu is drawn on what "cls" leaves, so a "cls" that did not run or
+// failed (no interpreter, one that is blocked) is carried out here instead.
+int runCommand(const char* command) {
+  const int status = runInterpreter(command);
+  if (status != 0 && std::strcmp(command, "cls") == 0) blankWindow();
+  return status;
 }
 
 }  // namespace platform

@@ -663,17 +663,6 @@ TEST_F(Consola, CtrlZInALineEndsTheInputWhereItStands) {
   EXPECT_STREQ(line, "ab");
 }
 
-TEST_F(Consola, ClsThroughTheInterpreterBlanksInTheDefaultColours) {
-  fill('.', 0x1E);
-  open();
-  console::setTextColor(15);
-  console::moveCursor(40, 12);
-  EXPECT_EQ(console::clearByCommand("cls"), 0);
-  for (int row = 1; row <= 25; ++row)
-    expectRow(row, 1, 80, ' ', 7);
-  EXPECT_EQ(cursor(), (pair<int, int>{1, 1}));
-}
-
 // Runs `command` with the environment changed, and puts it back.
 int withEnvironment(const char* comspec, const char* path, const char* command) {
   char savedComspec[1024] = "";
@@ -710,6 +699,26 @@ TEST_F(Consola, TheInterpreterIsFoundAndItsExitStatusReturned) {
   for (const Caso& caso : casos) {
     SCOPED_TRACE(caso.name);
     EXPECT_EQ(withEnvironment(caso.comspec, caso.path, caso.command), caso.status);
+  }
+}
+
+// The menu is drawn on what "cls" leaves, whether the interpreter ran or not.
+TEST_F(Consola, ClsBlanksInTheDefaultColoursWithOrWithoutTheInterpreter) {
+  char system[MAX_PATH];
+  ASSERT_GT(::GetSystemDirectoryA(system, sizeof system), 0u);
+  const std::string cmd = std::string(system) + "\\cmd.exe";
+  const pair<const char*, int> casos[] = {{cmd.c_str(), 0}, {"C:\\nowhere\\cmd.exe", -1}};
+  for (const auto& [comspec, status] : casos) {
+    SCOPED_TRACE(comspec);
+    fill('.', 0x1E);
+    open();
+    console::setTextColor(15);
+    console::moveCursor(40, 12);
+    EXPECT_EQ(withEnvironment(comspec, system, "cls"), status);
+    for (int row = 1; row <= 25; ++row)
+      expectRow(row, 1, 80, ' ', 7);
+    EXPECT_EQ(cursor(), (pair<int, int>{1, 1}));
+    console::closeConsole();
   }
 }
 
