@@ -53,6 +53,8 @@ Key keyOf(WORD code) {
   if (code >= '0' && code <= '9') return keyAfter(Key::Digit0, code - '0');
   if (code >= VK_NUMPAD0 && code <= VK_NUMPAD9) return keyAfter(Key::Keypad0, code - VK_NUMPAD0);
   if (code >= VK_F1 && code <= VK_F10) return keyAfter(Key::F1, code - VK_F1);
+  // Keypad 5 as a navigation key: Num Lock off, or Shift with it on.
+  if (code == VK_CLEAR) return Key::Keypad5;
   const auto* found = std::find_if(std::begin(kVirtualKeys), std::end(kVirtualKeys),
                                    [code](const VirtualKey& k) { return k.code == code; });
   return found == std::end(kVirtualKeys) ? Key::None : found->key;
@@ -74,7 +76,9 @@ KeyPress pressOf(const KEY_EVENT_RECORD& event) {
   press.key = keyOf(event.wVirtualKeyCode);
   if ((state & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0) press.modifiers |= kAlt;
   if ((state & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0) press.modifiers |= kCtrl;
-  if ((state & SHIFT_PRESSED) != 0) press.modifiers |= kShift;
+  // Keypad 5's navigation code is its row's Shift result, as a terminal's
+  // keypad 5 gives it, whether or not the console still reports the Shift.
+  if ((state & SHIFT_PRESSED) != 0 || event.wVirtualKeyCode == VK_CLEAR) press.modifiers |= kShift;
   press.numLock = (state & NUMLOCK_ON) != 0;
   press.character = std::max(latin1(event.uChar.UnicodeChar), 0);
   return press;

@@ -334,6 +334,10 @@ TEST_F(Consola, KeyEventsTheTableSpeaksOf) {
        {keyEvent(VK_OEM_102, L'\u00D1', 0)},
        {0xD1}},
       {"a character outside Latin-1 is '?'", {keyEvent(VK_OEM_102, L'\u20AC', 0)}, {'?'}},
+      {"Shift + keypad 5 with Num Lock on comes as VK_CLEAR: keypad 5's Shift code",
+       {keyEvent(VK_CLEAR, 0, NUMLOCK_ON | SHIFT_PRESSED)},
+       {0, 76}},
+      {"VK_CLEAR without the Shift (Num Lock off) as well", {keyEvent(VK_CLEAR, 0, 0)}, {0, 76}},
       {"focus and mouse events are skipped", {focus, mouse}, {}},
       {"keypad Enter is Enter", {keyEvent(VK_RETURN, 13, ENHANCED_KEY)}, {13}},
   };
