@@ -4,8 +4,9 @@
 // cells in the current text attribute (consoleWrite, consoleWriteChar,
 // clearScreen, clearToEndOfLine); the standard output stream (printText,
 // printChar, printNumber) is drawn in the terminal's default colours. Two ways
-// of reading: single keys with no echo (readKey, readKeyEcho) and whole lines
-// with the terminal's own echo and editing (readLine).
+// of reading: single keys with no echo (readKey, readKeyEcho) and whole lines,
+// echoed and edited as the terminal's line mode does (readLine). Keys typed
+// ahead of either are kept, in order, for the read they reach.
 //
 // Positions are (column, row), counted from 1 at the top-left corner.
 #pragma once
@@ -35,6 +36,9 @@ void openConsole();
 // found. Safe to call more than once.
 void closeConsole();
 const ConsoleScreen& consoleScreen();
+// Whether keys and lines are typed at the console by a person, rather than
+// read from a script on standard input.
+bool isInteractive();
 
 // Direct drawing.
 void clearScreen();

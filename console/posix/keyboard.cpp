@@ -1,115 +1,181 @@
-// Keys and lines on a POSIX terminal: raw mode around each key, input read a
-// byte at a time from a terminal, and the terminal's echo of a line followed
-// on the cursor record.
+// Keys and lines on a POSIX terminal. The terminal stays raw from start to
+// end (terminal.hpp, Mode), and input is read from it a byte at a time, so
+// whatever a key wait does not take stays, in order, for the next read: a
+// key typed ahead is that key at the next wait, and bytes typed ahead of a
+// line are edited and echoed at the line when it reads them.
+//
+// A line's echo is drawn here, as the terminal's line mode would draw it, in
+// its default colours: each character at the cursor (a control character as
+// ^X, a tab as spaces to the next tab stop), wrapping at the right edge with
+// the cursor held in the last column until the next character, Enter as
+// CR LF. An erased character is blanked with spaces after ESC [ row ; col H,
+// and the cursor put back there.
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <numeric>
+#include <string>
+#include <vector>
 
 #include "console/console.hpp"
+#include "console/posix/line.hpp"
 #include "console/posix/terminal.hpp"
 
 namespace console {
 namespace posix {
 namespace {
 
-// The terminal's echo of one byte of a line being typed, as its cursor moves:
-// text wraps at the right edge (the terminal holds a pending wrap in the last
-// column), control characters echo as ^X, a tab goes to the next tab stop,
-// and Enter goes to column 1 of the next row.
-struct EchoTracker {
-  bool pendingWrap = false;
+using platform::Position;
+using platform::Read;
 
-  void column() {
-    platform::Position& p = terminal().cursor;
-    const int width = windowWidth();
-    if (pendingWrap) {
-      p.x = 0;
-      if (p.y < consoleScreen().windowBottom) ++p.y;
-      pendingWrap = false;
+// The echo of the line being typed, kept as the columns each character took
+// from where the line began, so that an erase blanks exactly what it showed.
+class ScreenEcho final : public LineEditor::Echo {
+ public:
+  void start() {
+    start_ = terminal().cursor;
+    widths_.clear();
+    columns_ = 0;
+    pendingWrap_ = false;
+  }
+
+  void typed(int code) override {
+    if (!terminal().echoesLines) {
+      widths_.push_back(0);
+      return;
     }
-    if (p.x == width - 1) {
-      pendingWrap = true;
+    std::string out;
+    const int before = columns_;
+    const auto c = static_cast<unsigned char>(code);
+    if (c == '\t') {
+      const int x = pendingWrap_ ? 0 : terminal().cursor.x;
+      for (int n = std::min(8 - x % 8, windowWidth() - x); n > 0; --n)
+        column(" ", out);
+    } else if ((c < 0x20 || c == 0x7F) && terminal().echoControl) {
+      column("^", out);
+      column(std::string(1, static_cast<char>(c ^ 0x40)), out);
+    } else {
+      std::string glyph;
+      appendGlyph(glyph, c);
+      column(glyph, out);
+    }
+    widths_.push_back(columns_ - before);
+    draw(out);
+  }
+
+  void erased(std::size_t characters) override {
+    const auto first = widths_.end() - static_cast<std::ptrdiff_t>(characters);
+    const int count = std::accumulate(first, widths_.end(), 0);
+    widths_.erase(first, widths_.end());
+    if (count == 0) return;
+    const int to = columns_ - count;
+    std::string out;
+    for (int c = to; c < columns_;) {
+      const Position p = at(c);
+      const int run = std::min(columns_ - c, windowWidth() - p.x);
+      if (p.y >= 0) out += cursorTo(p) + std::string(static_cast<std::size_t>(run), ' ');
+      c += run;
+    }
+    Position back = at(to);
+    if (back.y < 0) back = {0, 0};  // scrolled off the top: as near as the screen allows
+    out += cursorTo(back);
+    terminal().cursor = back;
+    columns_ = to;
+    pendingWrap_ = false;
+    draw(out);
+  }
+
+  void enter() {
+    if (!terminal().echoesLines) return;
+    std::string out;
+    newRow(out);
+    draw(out);
+  }
+
+  // A line that ends without Enter (the end of input) leaves a wrap pending
+  // that the terminal resolves only with the next character: settle it now.
+  void settle() {
+    if (pendingWrap_) {
+      newLineNow();
+      pendingWrap_ = false;
+    }
+    terminal().shownAt = terminal().cursor;
+  }
+
+ private:
+  // One column at the cursor.
+  void column(const std::string& glyph, std::string& out) {
+    if (pendingWrap_) newRow(out);
+    out += glyph;
+    Position& p = terminal().cursor;
+    if (p.x == windowWidth() - 1) {
+      pendingWrap_ = true;
     } else {
       ++p.x;
     }
+    ++columns_;
   }
-  void echo(unsigned char c) {
-    platform::Position& p = terminal().cursor;
-    if (c == '\n') {
-      pendingWrap = false;
-      p.x = 0;
-      if (p.y < consoleScreen().windowBottom) ++p.y;
-    } else if (c == '\t') {
-      if (!pendingWrap) p.x = std::min((p.x / 8 + 1) * 8, windowWidth() - 1);
-    } else if (c < 0x20 || c == 0x7F) {
-      if (terminal().echoControl) {
-        column();
-        column();
-      }
-    } else if (c < 0x80 || c >= 0xC0) {
-      column();  // UTF-8 continuation bytes take no column of their own
-    }
-  }
-  // A line that ends without Enter (end of input) leaves a pending wrap
-  // that the terminal resolves only with the next character: settle it now.
-  void done() {
-    if (pendingWrap) {
-      newLineNow();
+
+  void newRow(std::string& out) {
+    out += "\r\n";
+    Position& p = terminal().cursor;
+    p.x = 0;
+    if (p.y < consoleScreen().windowBottom) {
+      ++p.y;
     } else {
-      terminal().shownAt = terminal().cursor;
+      --start_.y;  // the screen scrolled under the line
     }
+    pendingWrap_ = false;
   }
+
+  // Where the line's column `c` is (counted from 0 where the line began).
+  Position at(int c) const {
+    const int offset = start_.x + c;
+    return {offset % windowWidth(), start_.y + offset / windowWidth()};
+  }
+
+  void draw(const std::string& out) {
+    // The terminal's cursor is where the record says, or in the last column
+    // with a wrap pending, which settle() or the next character resolves.
+    terminal().shownAt = terminal().cursor;
+    sendToDraw(out);
+  }
+
+  Position start_;
+  std::vector<int> widths_;  // columns each character of the line took
+  int columns_ = 0;          // their sum
+  bool pendingWrap_ = false;
 };
 
-EchoTracker echo;
-termios savedMode{};  // the mode found before the key now awaited
+// The line being read at the terminal: edited here, then handed out as the
+// terminal's line mode hands out a line, ending in a line feed.
+struct TerminalLine {
+  bool reading = false;  // between lineStarts and lineEnds
+  std::string edited;    // the line, waiting to be handed out
+  std::size_t handedOut = 0;
+  bool inputEnded = false;  // the input ended after the line's last byte
+};
 
-}  // namespace
-}  // namespace posix
+ScreenEcho echo;
+TerminalLine line;
 
-namespace platform {
-
-using posix::terminal;
-
-// The mode is saved afresh for each key, and it is what the signal handlers
-// give back if the program is stopped or ended during the wait.
-bool beginKeys() {
-  posix::showCursor();
-  if (!terminal().inputIsTerminal) return true;
-  if (::tcgetattr(terminal().inputFd, &posix::savedMode) != 0) return false;
-  const termios raw = posix::rawModeFrom(posix::savedMode);
-  posix::keyModesForSignals(posix::savedMode, raw, false);
-  if (::tcsetattr(terminal().inputFd, TCSANOW, &raw) != 0) return false;
-  posix::keyModesForSignals(posix::savedMode, raw, true);
-  return true;
-}
-
-bool endKeys() {
-  if (!terminal().inputIsTerminal) return true;
-  posix::keyModesForSignals(posix::savedMode, posix::rawModeFrom(posix::savedMode), false);
-  return ::tcsetattr(terminal().inputFd, TCSANOW, &posix::savedMode) == 0;
-}
-
-Read nextKeyPress(KeyPress& press) {
-  return nextPressFromBytes(press);
-}
-
-// From a terminal one byte is read at a time, so keys typed ahead stay with
-// the terminal (a key read must not swallow the next line, nor the reverse).
-Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got) {
+// Up to `want` bytes from the input, waiting at most timeoutMs (-1: for as
+// long as it takes).
+Read readBytes(unsigned char* bytes, std::size_t want, int timeoutMs, std::size_t& got) {
   const int fd = terminal().inputFd;
-  if (timeoutMs >= 0 && posix::waitFor(fd, POLLIN, timeoutMs) == 0) return Read::Timeout;
-  const std::size_t want = terminal().inputIsTerminal ? 1 : capacity;
+  if (timeoutMs >= 0 && waitFor(fd, POLLIN, timeoutMs) == 0) return Read::Timeout;
   ssize_t n;
   for (;;) {
     n = ::read(fd, bytes, want);
     if (n >= 0) break;
     if (errno == EINTR) continue;
     // Nothing to read yet is not the end of the input: wait for some.
-    if (!posix::wouldBlock()) return Read::Error;
-    const int ready = posix::waitFor(fd, POLLIN, timeoutMs);
+    if (!wouldBlock()) return Read::Error;
+    const int ready = waitFor(fd, POLLIN, timeoutMs);
     if (ready == 0) return Read::Timeout;
     if (ready < 0) return Read::Error;
   }
@@ -118,17 +184,93 @@ Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::s
   return Read::Got;
 }
 
+// Reads and edits the next line, a byte at a time, so that what follows its
+// Enter stays with the terminal. A signal character is sent as the terminal
+// would send it: one typed ahead of the line, at a key wait, came as a byte.
+Read editLine() {
+  LineEditor editor(terminal().lineKeys);
+  for (;;) {
+    unsigned char byte = 0;
+    std::size_t got = 0;
+    const Read read = readBytes(&byte, 1, -1, got);
+    if (read == Read::End && !editor.text().empty()) {
+      // A last line without its Enter still counts.
+      line.edited = editor.text();
+      line.inputEnded = true;
+      return Read::Got;
+    }
+    if (read != Read::Got) return read;
+    switch (editor.feed(byte, echo)) {
+      case LineEditor::Step::more:
+        break;
+      case LineEditor::Step::ended:
+        echo.enter();
+        line.edited = std::string(editor.text()) + '\n';
+        return Read::Got;
+      case LineEditor::Step::endOfInput:
+        return Read::End;
+      case LineEditor::Step::signal:
+        ::kill(0, editor.signal());
+        break;
+    }
+  }
+}
+
+Read readLineBytes(unsigned char* bytes, std::size_t capacity, std::size_t& got) {
+  if (line.handedOut == line.edited.size()) {
+    if (line.inputEnded) return Read::End;
+    line.edited.clear();
+    line.handedOut = 0;
+    const Read read = editLine();
+    if (read != Read::Got) return read;
+  }
+  got = std::min(capacity, line.edited.size() - line.handedOut);
+  std::memcpy(bytes, line.edited.data() + line.handedOut, got);
+  line.handedOut += got;
+  return Read::Got;
+}
+
+}  // namespace
+}  // namespace posix
+
+namespace platform {
+
+using posix::terminal;
+
+bool beginKeys() {
+  posix::showCursor();
+  return posix::enterMode(posix::Mode::key);
+}
+
+bool endKeys() {
+  return posix::enterMode(posix::Mode::edit);
+}
+
+Read nextKeyPress(KeyPress& press) {
+  return nextPressFromBytes(press);
+}
+
+// From a terminal a key is read a byte at a time and a line up to its Enter,
+// so what is typed ahead stays with the terminal for the read it belongs to.
+Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got) {
+  if (!terminal().inputIsTerminal) return posix::readBytes(bytes, capacity, timeoutMs, got);
+  if (posix::line.reading) return posix::readLineBytes(bytes, capacity, got);
+  return posix::readBytes(bytes, 1, timeoutMs, got);
+}
+
 void lineStarts() {
   posix::showCursor();
-  posix::echo = {};
+  posix::echo.start();
+  posix::line = {};
+  posix::line.reading = true;
 }
 
-void lineByte(unsigned char byte) {
-  if (terminal().echoesLines) posix::echo.echo(byte);
-}
+// Each byte was echoed as it was edited.
+void lineByte(unsigned char) {}
 
 void lineEnds() {
-  if (terminal().echoesLines) posix::echo.done();
+  posix::line.reading = false;
+  if (terminal().inputIsTerminal) posix::echo.settle();
 }
 
 }  // namespace platform

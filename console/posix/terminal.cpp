@@ -44,12 +44,15 @@ Terminal state;
 
 // Read by the signal handlers; set only outside them.
 volatile std::sig_atomic_t handlersReady = 0;
-volatile std::sig_atomic_t rawActive = 0;
+volatile std::sig_atomic_t currentMode = 0;  // a Mode: the one the terminal is in
 int signalDrawFd = -1;
 int signalInputFd = -1;
-termios signalLineMode{};
-termios signalRawMode{};
+termios signalModes[3]{};  // by Mode
 constexpr char kSignalReset[] = "\x18\x1b[m";
+
+termios& modeFor(Mode mode) {
+  return signalModes[static_cast<int>(mode)];
+}
 
 // Writes all of `data`, continuing after partial writes; false on failure.
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -65,6 +68,8 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   }
   return true;
 }
+
+}  // namespace
 
 // The bytes that show code `c` in one column without the terminal reading
 // them as a command: control codes become '?', and codes 160-255 the Latin-1
@@ -87,6 +92,12 @@ void appendGlyph(std::string& out, unsigned char c) {
     out += '?';
   }
 }
+
+std::string cursorTo(Position at) {
+  return "\x1b[" + std::to_string(at.y + 1) + ';' + std::to_string(at.x + 1) + 'H';
+}
+
+namespace {
 
 // SGR parameters for a colour (attribute bits: blue 0, green 1, red 2,
 // intensity 3); ANSI numbers colours red first.
@@ -130,7 +141,7 @@ class Frame {
 
   void moveTo(Position p) {
     if (at_ == p) return;
-    bytes_ += "\x1b[" + std::to_string(p.y + 1) + ';' + std::to_string(p.x + 1) + 'H';
+    bytes_ += cursorTo(p);
     at_ = p;
   }
   // Cells drawn by the terminal from where its cursor stands.
@@ -177,22 +188,29 @@ void finish(Frame& out) {
   state.shownAt = state.cursor;
 }
 
+// The terminal as it was found: default colours, its own input mode.
+void giveTerminalBack() {
+  if (!handlersReady) return;
+  (void)!::write(signalDrawFd, kSignalReset, sizeof kSignalReset - 1);
+  if (signalInputFd >= 0) ::tcsetattr(signalInputFd, TCSANOW, &modeFor(Mode::own));
+}
+
 void onTerminatingSignal(int sig) {
   int savedErrno = errno;
-  if (handlersReady) {
-    (void)!::write(signalDrawFd, kSignalReset, sizeof kSignalReset - 1);
-    if (signalInputFd >= 0) ::tcsetattr(signalInputFd, TCSANOW, &signalLineMode);
-  }
+  giveTerminalBack();
   ::signal(sig, SIG_DFL);
   ::raise(sig);
   errno = savedErrno;
 }
 
-// A stop while a key is awaited gives the shell its line mode back; on
-// continuing, the key read goes on in raw mode.
+// A stop gives the shell the terminal's own mode back; on continuing, the
+// program's mode comes back with it.
 void onStop(int) {
   int savedErrno = errno;
-  if (rawActive && signalInputFd >= 0) ::tcsetattr(signalInputFd, TCSANOW, &signalLineMode);
+  const auto mode = static_cast<Mode>(currentMode);
+  if (mode != Mode::own && signalInputFd >= 0) {
+    ::tcsetattr(signalInputFd, TCSANOW, &modeFor(Mode::own));
+  }
   ::signal(SIGTSTP, SIG_DFL);
   sigset_t stop;
   sigemptyset(&stop);
@@ -205,22 +223,61 @@ void onStop(int) {
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGTSTP, &action, nullptr);
-  if (rawActive && signalInputFd >= 0) ::tcsetattr(signalInputFd, TCSANOW, &signalRawMode);
+  if (mode != Mode::own && signalInputFd >= 0) ::tcsetattr(signalInputFd, TCSANOW, &modeFor(mode));
   errno = savedErrno;
 }
 
-// Signals that end the program, each given the terminal's line mode and
-// default colours back first: sent from outside, SIGINT and SIGQUIT may come
-// while a key is awaited in raw mode, when the terminal sends neither.
+// A fault ends the program too, with the terminal raw: it is given back,
+// then the action that was there before (a sanitizer's report, or the
+// default) meets the faulting instruction again on return. A fault signal
+// sent from outside is raised again.
+constexpr int kFaultSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+struct sigaction faultBefore[std::size(kFaultSignals)];
+
+void onFault(int sig, siginfo_t* info, void*) {
+  int savedErrno = errno;
+  giveTerminalBack();
+  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
+    if (kFaultSignals[i] == sig) ::sigaction(sig, &faultBefore[i], nullptr);
+  }
+  if (info == nullptr || info->si_code <= 0) ::raise(sig);
+  errno = savedErrno;
+}
+
+// Signals that end the program, each given the terminal's own mode and
+// default colours back first.
 constexpr int kTerminatingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 struct sigaction terminatingBefore[std::size(kTerminatingSignals)];
 bool terminatingCaught[std::size(kTerminatingSignals)] = {};
 
+// Raw, for a key wait: no echo, no editing, no signals or flow control from
+// the keyboard, no translation of CR; each byte as soon as it comes.
+termios keyModeFrom(const termios& mode) {
+  termios raw = mode;
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ECHONL | IEXTEN | ISIG));
+  raw.c_iflag &= static_cast<tcflag_t>(~(IXON | ICRNL | INLCR | IGNCR));
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  return raw;
+}
+
+// Raw as for a key, but the keyboard's signals and flow control as the
+// terminal had them: the interrupt key still ends the program outside a
+// key wait.
+termios editModeFrom(const termios& mode) {
+  termios edit = keyModeFrom(mode);
+  edit.c_lflag |= mode.c_lflag & ISIG;
+  edit.c_iflag |= mode.c_iflag & IXON;
+  return edit;
+}
+
 void installHandlers() {
   signalDrawFd = state.drawFd;
   signalInputFd = state.inputIsTerminal ? state.inputFd : -1;
-  signalLineMode = state.lineMode;
-  signalRawMode = rawModeFrom(state.lineMode);
+  modeFor(Mode::own) = state.lineMode;
+  modeFor(Mode::edit) = editModeFrom(state.lineMode);
+  modeFor(Mode::key) = keyModeFrom(state.lineMode);
+  currentMode = static_cast<int>(Mode::own);
   handlersReady = 1;
   struct sigaction action {};
   sigemptyset(&action.sa_mask);
@@ -236,6 +293,13 @@ void installHandlers() {
   }
   action.sa_handler = onStop;
   ::sigaction(SIGTSTP, &action, nullptr);
+  struct sigaction fault {};
+  sigemptyset(&fault.sa_mask);
+  fault.sa_flags = SA_SIGINFO;
+  fault.sa_sigaction = onFault;
+  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
+    ::sigaction(kFaultSignals[i], &fault, &faultBefore[i]);
+  }
   // A reader that went away makes writes fail instead of ending the program.
   ::signal(SIGPIPE, SIG_IGN);
 }
@@ -245,6 +309,9 @@ void removeHandlers() {
   for (std::size_t i = 0; i < std::size(kTerminatingSignals); ++i) {
     if (terminatingCaught[i]) ::sigaction(kTerminatingSignals[i], &terminatingBefore[i], nullptr);
     terminatingCaught[i] = false;
+  }
+  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
+    ::sigaction(kFaultSignals[i], &faultBefore[i], nullptr);
   }
   ::signal(SIGTSTP, SIG_DFL);
 }
@@ -280,6 +347,7 @@ platform::Found openWith(const ConsoleFds& fds) {
   if (state.inputIsTerminal) {
     state.echoesLines = (state.lineMode.c_lflag & ECHO) != 0;
     state.echoControl = (state.lineMode.c_lflag & ECHOCTL) != 0;
+    state.lineKeys = lineKeysFrom(state.lineMode, state.charset == Charset::Utf8);
   }
   unsigned char erase = state.inputIsTerminal ? state.lineMode.c_cc[VERASE] : 0x7F;
   if (erase != 0x08) erase = 0x7F;
@@ -303,6 +371,9 @@ platform::Found openWith(const ConsoleFds& fds) {
     found.height = std::min<int>(size.ws_row, 255);
   }
   installHandlers();
+  // Should the mode not take, the terminal still edits and echoes lines
+  // itself, and the program, given whole lines, only echoes them again.
+  if (state.inputIsTerminal) (void)enterMode(Mode::edit);
   return found;
 }
 
@@ -356,19 +427,11 @@ void newLineNow() {
   sendToDraw(out.bytes());
 }
 
-void keyModesForSignals(const termios& line, const termios& raw, bool active) {
-  signalLineMode = line;
-  signalRawMode = raw;
-  rawActive = active ? 1 : 0;
-}
-
-termios rawModeFrom(const termios& mode) {
-  termios raw = mode;
-  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | IEXTEN | ISIG));
-  raw.c_iflag &= static_cast<tcflag_t>(~(IXON | ICRNL | INLCR | IGNCR));
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  return raw;
+bool enterMode(Mode mode) {
+  if (!state.inputIsTerminal) return true;
+  // Set first: a stop that comes now continues in the mode being entered.
+  currentMode = static_cast<int>(mode);
+  return ::tcsetattr(state.inputFd, TCSANOW, &modeFor(mode)) == 0;
 }
 
 }  // namespace posix
@@ -390,7 +453,7 @@ Found openTerminal() {
 
 void closeTerminal() {
   posix::removeHandlers();
-  if (state.inputIsTerminal) ::tcsetattr(state.inputFd, TCSANOW, &state.lineMode);
+  if (state.inputIsTerminal) (void)posix::enterMode(posix::Mode::own);
   if (state.ownsDrawFd) ::close(state.drawFd);
   state.ownsDrawFd = false;
 }

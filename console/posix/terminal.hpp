@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "console/platform.hpp"
+#include "console/posix/line.hpp"
 
 namespace console {
 
@@ -37,9 +38,10 @@ struct Terminal {
   platform::Position cursor;                  // where the cursor is, as the screens see it
   std::optional<platform::Position> shownAt;  // where the terminal's cursor really is, when known
   bool inputIsTerminal = false;
-  bool echoesLines = false;  // the terminal shows what is typed at readLine
-  bool echoControl = true;   // ...and shows control characters as ^X
-  termios lineMode{};        // input mode found at start-up
+  bool echoesLines = false;  // a line being typed is shown as it is edited
+  bool echoControl = true;   // ...with control characters as ^X
+  termios lineMode{};        // input mode found at start-up, given back at the end
+  LineKeys lineKeys;         // the characters that edit a line, from lineMode
 };
 
 Terminal& terminal();
@@ -53,6 +55,10 @@ void sendToDraw(const std::string& bytes);
 void showCursor();
 // Sends a carriage return and line feed now and moves the record with it.
 void newLineNow();
+// The bytes that put the terminal's cursor at `at`.
+std::string cursorTo(platform::Position at);
+// Adds the bytes that show code `c` in one column, never as a command.
+void appendGlyph(std::string& out, unsigned char c);
 
 // Waits until `fd` is ready for `events`, at most timeoutMs (-1: for ever):
 // 1 ready, 0 the time passed, -1 poll failed.
@@ -61,9 +67,15 @@ int waitFor(int fd, short events, int timeoutMs);
 // or shared with one) says EAGAIN where another would wait.
 bool wouldBlock();
 
-// Read by the signal handlers while a key is awaited; set by keyboard.cpp.
-void keyModesForSignals(const termios& line, const termios& raw, bool active);
-termios rawModeFrom(const termios& mode);
+// The input modes of a terminal the program reads. The program keeps the
+// terminal raw from start to end, so that what is typed ahead reaches it as
+// typed: `edit` at every moment but a key wait (the keyboard's signals and
+// flow control as the terminal had them), `key` while a key is awaited
+// (every byte a key). `own` is the mode found at start-up.
+enum class Mode : int { own = 0, edit = 1, key = 2 };
+// Sets the terminal's input mode, and the one a stop and continue come back
+// to; false when it cannot be set.
+bool enterMode(Mode mode);
 
 }  // namespace posix
 }  // namespace console

@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -44,6 +46,7 @@ class Layer : public ::testing::Test {
     size.ws_row = 25;
     ASSERT_EQ(::openpty(&master_, &slave_, nullptr, nullptr, &size), 0);
     ::fcntl(master_, F_SETFL, O_NONBLOCK);
+    ASSERT_EQ(::tcgetattr(slave_, &found_), 0);
     openConsole({input >= 0 ? input : slave_, slave_, slave_});
   }
   void stop() {
@@ -83,6 +86,7 @@ class Layer : public ::testing::Test {
   int master_ = -1;
   int slave_ = -1;
   int pipe_ = -1;
+  termios found_{};  // the terminal's mode before the layer took it
   std::optional<harness::Screen> screen_{std::in_place, 80, 25};
 };
 
@@ -381,6 +385,41 @@ TEST_F(Layer, AfterALineTheCursorIsWhereTheTerminalsEchoLeftIt) {
   }
 }
 
+struct EraseCase {
+  const char* name;
+  Position echo;  // where the typed line starts
+  const char* typed;
+  const char* kept;
+};
+
+// An erase blanks exactly the columns its character showed, across the
+// right edge too, and the next character goes where it was.
+TEST_F(Layer, AnEraseBlanksWhatTheEchoShowed) {
+  const EraseCase cases[] = {
+      {"back across the right edge", {75, 5}, "0123456789\x7f\x7f\x7f\x7f\x7f\x7f", "0123"},
+      {"a character in the last column", {75, 5}, "012345\x7f", "01234"},
+      {"a control character's two columns", {10, 5}, "a\x01\x7f", "a"},
+      {"a tab's columns", {10, 5}, "a\t\x7f", "a"},
+      {"the whole line", {10, 5}, "hola que\x15", ""},
+  };
+  for (const EraseCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    clearScreen();
+    moveCursor(c.echo.column - 1, c.echo.row);
+    printText(">");
+    screen();
+    typeAtTerminal(std::string(c.typed) + "Z\n");
+    char line[64];
+    ASSERT_TRUE(readLine(line, sizeof line));
+    EXPECT_EQ(std::string(line), std::string(c.kept) + "Z");
+    SCOPED_TRACE(screen().dump());
+    const auto margin = static_cast<std::size_t>(c.echo.column - 2);
+    EXPECT_EQ(screen().row(c.echo.row), std::string(margin, ' ') + ">" + c.kept + "Z");
+    EXPECT_EQ(screen().row(c.echo.row + 1), "");
+    EXPECT_EQ(cursor(), (Position{1, c.echo.row + 1}));
+  }
+}
+
 TEST_F(Layer, LinesAreCutToTheBufferAndTheRestIsDroppedButCounted) {
   inputFrom("abcdefghijkl\nxy\r\n");
   char line[8];
@@ -514,16 +553,15 @@ TEST_F(Layer, ALoneEscapeIsTheEscKey) {
   EXPECT_EQ(readKey(), -1);
 }
 
-// While a key is awaited the terminal is raw: Ctrl+C is a key like any other.
-// Afterwards the terminal's line mode is exactly as it was.
-TEST_F(Layer, CtrlCIsAKeyAndTheLineModeComesBack) {
-  termios before{};
-  ASSERT_EQ(::tcgetattr(slave_, &before), 0);
+// While a key is awaited the keyboard sends no signals: Ctrl+C is a key like
+// any other. Afterwards they are back, the terminal still raw; at the end the
+// terminal's mode is exactly as it was found.
+TEST_F(Layer, CtrlCIsAKeyAndTheTerminalsModeComesBack) {
   std::thread typist([this] {
     termios now{};
-    // Type only once the layer has the terminal in raw mode, as a person would.
+    // Type only once the layer has the keyboard's signals off, as a person would.
     for (int i = 0; i < 5000; ++i) {
-      if (::tcgetattr(slave_, &now) == 0 && (now.c_lflag & ICANON) == 0) break;
+      if (::tcgetattr(slave_, &now) == 0 && (now.c_lflag & ISIG) == 0) break;
       ::usleep(1000);
     }
     typeAtTerminal("\x03");
@@ -531,12 +569,56 @@ TEST_F(Layer, CtrlCIsAKeyAndTheLineModeComesBack) {
   int key = readKey();
   typist.join();
   EXPECT_EQ(key, 3);
+  termios between{};
+  ASSERT_EQ(::tcgetattr(slave_, &between), 0);
+  EXPECT_EQ(between.c_lflag & (ISIG | ICANON | ECHO), static_cast<tcflag_t>(ISIG));
+  closeConsole();
   termios after{};
   ASSERT_EQ(::tcgetattr(slave_, &after), 0);
-  EXPECT_EQ(after.c_lflag, before.c_lflag);
-  EXPECT_EQ(after.c_iflag, before.c_iflag);
-  EXPECT_EQ(after.c_oflag, before.c_oflag);
-  EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+  EXPECT_EQ(after.c_lflag, found_.c_lflag);
+  EXPECT_EQ(after.c_iflag, found_.c_iflag);
+  EXPECT_EQ(after.c_oflag, found_.c_oflag);
+  EXPECT_EQ(after.c_cc[VMIN], found_.c_cc[VMIN]);
+}
+
+// Stopped, at a line or at a key wait, the program gives the shell the
+// terminal's own mode; continued, it takes its own mode again and reads on.
+TEST_F(Layer, AStopGivesTheTerminalItsModeAndContinuingTakesItAgain) {
+  for (bool awaitingKey : {false, true}) {
+    SCOPED_TRACE(awaitingKey ? "at a key wait" : "at a line");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::setpgid(0, 0);  // a group of its own, which a stop signal may stop
+      char line[8];
+      const bool read = awaitingKey ? readKey() == 'k' : readLine(line, sizeof line).has_value();
+      ::_exit(read ? 0 : 1);
+    }
+    // The mode the program holds the terminal in while the child waits.
+    auto inMode = [this](tcflag_t on, tcflag_t off) {
+      termios now{};
+      for (int i = 0; i < 500; ++i) {
+        if (::tcgetattr(slave_, &now) == 0 && (now.c_lflag & (on | off)) == on) return true;
+        ::usleep(2000);
+      }
+      return false;
+    };
+    const tcflag_t waiting = awaitingKey ? 0 : ISIG;
+    ASSERT_TRUE(inMode(waiting, ICANON | ECHO | ISIG));
+    ASSERT_EQ(::kill(child, SIGTSTP), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, WUNTRACED), child);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    termios stopped{};
+    ASSERT_EQ(::tcgetattr(slave_, &stopped), 0);
+    EXPECT_EQ(stopped.c_lflag, found_.c_lflag);
+    EXPECT_EQ(stopped.c_iflag, found_.c_iflag);
+    ASSERT_EQ(::kill(child, SIGCONT), 0);
+    EXPECT_TRUE(inMode(waiting, ICANON | ECHO | ISIG));
+    typeAtTerminal(awaitingKey ? "k" : "x\n");
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
 }
 
 }  // namespace

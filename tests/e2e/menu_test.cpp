@@ -152,11 +152,14 @@ struct SignalCase {
   int signal;
 };
 
-// Sent from outside: at a key wait the terminal is raw and sends no signal
-// of its own, so each of these comes while the program holds it raw.
+// Sent from outside while the program holds the terminal raw, at a line or
+// at a key wait; SIGABRT as an abort (an exception nobody caught) raises it.
 TEST_F(Menu, TerminatingSignalsGiveTheTerminalBackInLineMode) {
-  const SignalCase cases[] = {
-      {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"SIGINT", SIGINT}, {"SIGQUIT", SIGQUIT}};
+  const SignalCase cases[] = {{"SIGTERM", SIGTERM},
+                              {"SIGHUP", SIGHUP},
+                              {"SIGINT", SIGINT},
+                              {"SIGQUIT", SIGQUIT},
+                              {"SIGABRT", SIGABRT}};
   for (const SignalCase& c : cases) {
     for (bool awaitingKey : {false, true}) {
       Terminal t(dir.path());
@@ -176,6 +179,19 @@ TEST_F(Menu, CtrlCAtAKeyWaitIsAKey) {
   t.type("4\r");
   t.type("\x03");
   expectMenu(t);
+}
+
+// Outside a key wait the interrupt key ends the program as ever: typed at
+// the menu, or typed ahead at the listing's wait after the key it took.
+TEST_F(Menu, TheInterruptKeyEndsTheProgramOutsideAKeyWait) {
+  for (bool atAWait : {false, true}) {
+    SCOPED_TRACE(atAWait ? "typed ahead at a wait" : "typed at the menu");
+    Terminal t(dir.path());
+    if (atAWait) t.type("4\r");
+    t.type(atAWait ? "k\x03" : "\x03");
+    EXPECT_EQ(t.waitExit(), harness::killedBy(SIGINT));
+    EXPECT_TRUE(e2e::inLineMode(t.mode()));
+  }
 }
 
 // Read says EAGAIN on such an input until something comes: a wait, never
