@@ -135,12 +135,12 @@ void esperarTeclaEco() {
 
 int leerRespuesta(EcoRespuesta eco) {
   const Pulsacion tecla = leerPulsacion();
-  const int respuesta = tecla.segundo ? 0 : mayuscula(tecla.codigo);
+  if (tecla.segundo) return 0;
+  const int respuesta = mayuscula(tecla.codigo);
   if (eco == EcoRespuesta::celda) {
     dibujar(tecla);
   } else {
     printChar(static_cast<char>(respuesta));
-    if (tecla.segundo) printChar(static_cast<char>(*tecla.segundo));
   }
   return respuesta;
 }

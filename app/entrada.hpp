@@ -63,11 +63,12 @@ void esperarTeclaEco();
 // How a question shows the key that answers it.
 enum class EcoRespuesta : std::uint8_t {
   celda,      // drawn as typed in the text attribute, as readKeyEcho draws it
-  mayuscula,  // written to the stream upper-cased; an extended key as its two codes
+  mayuscula,  // written to the stream upper-cased
 };
 
 // An answer to a question: one key press, echoed, then upper-cased (a-z
-// only). An extended key is no answer: it gives 0.
+// only). An extended key is no answer: it gives 0 and shows nothing, since
+// its second code drawn as a letter (Delete's is 'S') would read as one.
 int leerRespuesta(EcoRespuesta eco);
 
 // An answer upper-cased: a-z become A-Z, every other code stays as it is.

@@ -39,10 +39,12 @@ void leerCodigo(int column, int row, const char* prompt, std::string_view patron
 }
 
 char preguntarSiNo(int column, int row, const char* pregunta) {
+  int respuesta = -1;
   for (;;) {
     moveCursor(column, row);
     printText(pregunta);
-    const int respuesta = leerRespuesta(EcoRespuesta::mayuscula);
+    if (respuesta == 0) clearToEndOfLine();
+    respuesta = leerRespuesta(EcoRespuesta::mayuscula);
     if (respuesta == 'S' || respuesta == 'N') return static_cast<char>(respuesta);
   }
 }

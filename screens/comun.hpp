@@ -15,8 +15,8 @@ struct Resultado;
 void leerCodigo(int column, int row, const char* prompt, std::string_view patron, char* codigo);
 
 // Asks `pregunta` at (column, row) until the answer (leerRespuesta: one key
-// press, echoed upper-cased) is S or N; returns it. An extended key is echoed
-// whole and the question asked again.
+// press, echoed upper-cased) is S or N; returns it. Another key stays beside
+// the question asked again; after an extended key the answer's place is blank.
 char preguntarSiNo(int column, int row, const char* pregunta);
 
 // The failures the screens report on row 20, each followed by a key.

@@ -81,4 +81,48 @@ TEST(Tecleo, AKeyAndAnOptionInOneBurstAtAWaitAreTheKeyAndTheOption) {
   EXPECT_EQ(t.cursor(), (Position{56, 14}));
 }
 
+struct Pregunta {
+  const char* name;
+  std::string hasta;  // from the menu to the question
+  std::string texto;
+  Position donde;
+  std::string respuesta;  // N, and what it takes back to the menu
+};
+
+// Delete is 0 then 83, an 'S': nothing of it may stand beside a question
+// where a clerk would read it as the answer.
+TEST(Tecleo, AnExtendedKeyAtAQuestionLeavesTheAnswersPlaceBlank) {
+  const Pregunta preguntas[] = {
+      {"another student", "1\r12345678CPerez\rJuan\r20\r", fallos::kOtroAlumno, {15, 8}, "nk"},
+      {"another course", "2\rAB123CQuimica\r4\rk", fallos::kOtroCurso, {10, 8}, "n"},
+      {"another grade", "3\r12345678A\rAB123C\r1\r2\r3\r4\r5\rk", fallos::kOtraNota, {15, 8}, "n"},
+      {"the deletion",
+       "5\r12345678A\r",
+       "..SEGURO que desea BORRARLO ...? [S/N] : ",
+       {10, 10},
+       "nk"},
+  };
+  const std::string alumnos = fallos::alumnoTecleado("12345678A", "Perez", "Juan", 20);
+  for (const Pregunta& p : preguntas) {
+    SCOPED_TRACE(p.name);
+    harness::ScratchDir dir;
+    dir.write("ALUMNO.txt", alumnos);
+    Terminal t(dir.path());
+    t.type(p.hasta);
+    const std::string antes = dir.read("ALUMNO.txt");
+    const Position respuesta{p.donde.column + static_cast<int>(p.texto.size()), p.donde.row};
+    // An ordinary key first, echoed as ever, then Delete.
+    t.type("x");
+    t.key(harness::Key::Delete);
+    {
+      SCOPED_TRACE(t.dump());
+      EXPECT_EQ(t.row(p.donde.row), en(p.donde.column, p.texto.substr(0, p.texto.size() - 1)));
+      EXPECT_EQ(t.cursor(), respuesta);
+    }
+    EXPECT_EQ(dir.read("ALUMNO.txt"), antes);
+    t.type(p.respuesta);
+    e2e::expectMenu(t);
+  }
+}
+
 }  // namespace
