@@ -1,7 +1,9 @@
 // alumnos: a school's students, courses and grades, kept in record files in
 // the current directory and entered through a menu at the terminal.
 #include <csignal>
+#include <string>
 
+#include "app/entrada.hpp"
 #include "app/menu.hpp"
 #include "console/console.hpp"
 #include "screens/pantallas.hpp"
@@ -17,6 +19,23 @@ struct Consola {
   Consola& operator=(const Consola&) = delete;
 };
 
+// The screens are drawn for 80 x 25: in a smaller window they wrap into each
+// other and a clerk can misread them, so the clerk is told before the menu.
+// A size that could not be read is taken as 80 x 25; a script is not told.
+void avisarSiLaVentanaEsPequena() {
+  const console::ConsoleScreen& pantalla = console::consoleScreen();
+  const int columnas = pantalla.screenWidth;
+  const int filas = pantalla.screenHeight;
+  if (!console::isInteractive() || columnas == 0 || filas == 0) return;
+  if (columnas >= 80 && filas >= 25) return;
+  console::clearScreen();
+  console::moveCursor(1, 1);
+  const std::string aviso = " Ventana de " + std::to_string(columnas) + " x " +
+                            std::to_string(filas) + ": el programa necesita 80 x 25 o mas ...!!! ";
+  console::printText(aviso.c_str());
+  esperarTecla();
+}
+
 }  // namespace
 
 int main() {
@@ -26,6 +45,7 @@ int main() {
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
   Consola consola;
+  avisarSiLaVentanaEsPequena();
   recuperarAlumnosAlIniciar();
   ejecutarMenu();
   return 0;

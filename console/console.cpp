@@ -45,6 +45,7 @@ struct Layer {
   bool inputEnded = false;         // end of input met: every later read finds it ended
   KeyDecoder decoder{0x7F, true};  // input bytes to key presses
   bool utf8Lines = false;          // lines arrive as UTF-8 and are kept as single bytes
+  bool interactive = false;        // keys and lines are typed at the console
 };
 
 Layer layer;
@@ -179,6 +180,7 @@ void startLayer(const Found& found) {
   layer.streamIsTerminal = streamIsTerminal();
   layer.decoder = found.decoder;
   layer.utf8Lines = found.utf8;
+  layer.interactive = found.interactive;
   layer.open = true;
 }
 
@@ -230,6 +232,10 @@ void closeConsole() {
 
 const ConsoleScreen& consoleScreen() {
   return layer.screen;
+}
+
+bool isInteractive() {
+  return layer.interactive;
 }
 
 // ---------------------------------------------------------------------------

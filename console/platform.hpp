@@ -35,6 +35,7 @@ struct Found {
   unsigned attribute = 0;          // the terminal's colours as an attribute
   KeyDecoder decoder{0x7F, true};  // how input bytes are decoded into keys
   bool utf8 = false;               // input is UTF-8: lines are kept as single-byte text
+  bool interactive = false;        // keys and lines are typed at the console, not scripted
 };
 
 // --- Provided by each platform ---

@@ -355,6 +355,7 @@ platform::Found openWith(const ConsoleFds& fds) {
   platform::Found found;
   found.decoder = KeyDecoder(erase, state.charset == Charset::Utf8);
   found.utf8 = state.charset == Charset::Utf8;
+  found.interactive = state.inputIsTerminal;
   winsize size{};
   if (::isatty(fds.draw) != 1) {
     // No terminal at all: draw for the console the screens were made for.

@@ -202,6 +202,7 @@ Found openTerminal() {
   // then they become single-byte text as on a UTF-8 terminal.
   found.utf8 = !state.linesFromConsole && ::GetConsoleCP() == CP_UTF8;
   found.decoder = KeyDecoder(0x7F, found.utf8);
+  found.interactive = state.keysAreEvents;
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (::GetConsoleScreenBufferInfo(state.output, &info)) {
     found.sizeKnown = true;

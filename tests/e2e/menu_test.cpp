@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "comun.hpp"
 #include "files.hpp"
@@ -192,6 +193,52 @@ TEST_F(Menu, TheInterruptKeyEndsTheProgramOutsideAKeyWait) {
     EXPECT_EQ(t.waitExit(), harness::killedBy(SIGINT));
     EXPECT_TRUE(e2e::inLineMode(t.mode()));
   }
+}
+
+struct VentanaCase {
+  const char* name;
+  harness::Options options;
+  std::vector<std::string> aviso;  // the rows the notice takes, from row 1
+};
+
+// The screens are drawn for 80 x 25: a smaller window is told before the
+// menu, with a size of its own; a size the terminal does not report counts
+// as 80 x 25.
+TEST_F(Menu, AWindowSmallerThanEightyByTwentyFiveIsToldAtStartUp) {
+  const VentanaCase cases[] = {
+      {"60 x 20",
+       {.columns = 60, .rows = 20},
+       {" Ventana de 60 x 20: el programa necesita 80 x 25 o mas ...!", "!!"}},
+      {"80 x 24",
+       {.columns = 80, .rows = 24},
+       {" Ventana de 80 x 24: el programa necesita 80 x 25 o mas ...!!!"}},
+      {"no size reported", {.reportsNoSize = true}, {}},
+  };
+  for (const VentanaCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Terminal t(dir.path(), c.options);
+    if (!c.aviso.empty()) {
+      SCOPED_TRACE(t.dump());
+      for (std::size_t i = 0; i < c.aviso.size(); ++i)
+        EXPECT_EQ(t.row(static_cast<int>(i) + 1), c.aviso[i]);
+      EXPECT_EQ(t.row(static_cast<int>(c.aviso.size()) + 1), "");
+      t.type("k");
+    }
+    expectMenu(t);
+  }
+}
+
+// A script is not told, even with a small window to draw in.
+TEST_F(Menu, AScriptInASmallWindowIsNotToldOfIt) {
+  Terminal t(dir.path(), {.columns = 60,
+                          .rows = 20,
+                          .program = "/bin/sh",
+                          .args = {"-c", "printf '4\\nk0\\n' | " ALUMNOS_BINARY}});
+  EXPECT_EQ(t.waitExit(), 0);
+  SCOPED_TRACE(t.dump());
+  EXPECT_EQ(t.row(19), "                    < Edite Opcion > ==>");
+  for (int row = 1; row <= 20; ++row)
+    EXPECT_EQ(t.row(row).find("Ventana"), std::string::npos) << row;
 }
 
 // Read says EAGAIN on such an input until something comes: a wait, never
