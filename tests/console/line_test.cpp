@@ -2,9 +2,6 @@
 // screen shows of it, which must never differ from what is kept.
 #include "console/posix/line.hpp"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -37,7 +34,6 @@ struct LineCase {
 TEST(LineEditor, EditsAsTheTerminalsLineModeWould) {
   const LineCase cases[] = {
       {"Enter is CR", "Perez\r", "Perez", "Perez", Step::ended},
-      {"or LF", "Juan\n", "Juan", "Juan", Step::ended},
       {"DEL erases the last character", "Perezz\x7f\r", "Perez", "Perez", Step::ended},
       {"and so does Backspace", "Peres\bz\r", "Perez", "Perez", Step::ended},
       {"erasing an empty line erases nothing",
@@ -77,7 +73,6 @@ TEST(LineEditor, EditsAsTheTerminalsLineModeWould) {
        "c",
        "abc", "abc", Step::more},
       {"interrupt", "ab\x03", "ab", "ab", Step::signal, SIGINT},
-      {"quit", "\x1c", "", "", Step::signal, SIGQUIT},
       {"suspend", "x\x1a", "x", "x", Step::signal, SIGTSTP},
       {"past the limit nothing more is kept or shown", std::string(5000, 'a') + "\x7f\r",
        std::string(LineEditor::kLimit - 1, 'a'), std::string(LineEditor::kLimit - 1, 'a'),
@@ -94,45 +89,6 @@ TEST(LineEditor, EditsAsTheTerminalsLineModeWould) {
     EXPECT_EQ(shown.codes, c.shown);
     EXPECT_EQ(last, c.last);
     EXPECT_EQ(editor.signal(), c.signal);
-  }
-}
-
-struct ModeCase {
-  const char* name;
-  tcflag_t lflagOff;  // taken from a usual mode
-  int ccIndex;        // and this character unset (-1: none)
-  std::string typed;
-  std::string kept;
-};
-
-// A feature the terminal's mode turns off, or a character it leaves unset,
-// is no editing: its byte is a character of the line.
-TEST(LineEditor, TakesItsCharactersFromTheTerminalsMode) {
-  const ModeCase cases[] = {
-      {"without ISIG no signals", ISIG, -1, "a\x03\x1c\x1a\r", "a\x03\x1c\x1a"},
-      {"without IEXTEN no word erase or literal next", IEXTEN, -1, "a b\x17\x16\r", "a b\x17\x16"},
-      {"an unset kill", 0, VKILL, "ab\x15\r", "ab\x15"},
-      {"an erase of Ctrl+H: DEL erases still", 0, -1, "abc\x7f\b\r", "a"},
-  };
-  for (const ModeCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    termios mode{};
-    mode.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
-    mode.c_lflag &= ~c.lflagOff;
-    mode.c_cc[VERASE] = 0x08;
-    mode.c_cc[VKILL] = 0x15;
-    mode.c_cc[VWERASE] = 0x17;
-    mode.c_cc[VLNEXT] = 0x16;
-    mode.c_cc[VEOF] = 0x04;
-    mode.c_cc[VINTR] = 0x03;
-    mode.c_cc[VQUIT] = 0x1c;
-    mode.c_cc[VSUSP] = 0x1a;
-    if (c.ccIndex >= 0) mode.c_cc[c.ccIndex] = _POSIX_VDISABLE;
-    LineEditor editor(lineKeysFrom(mode, false));
-    Shown shown;
-    for (char byte : c.typed)
-      (void)editor.feed(static_cast<unsigned char>(byte), shown);
-    EXPECT_EQ(std::string(editor.text()), c.kept);
   }
 }
 
