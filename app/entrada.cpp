@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <optional>
 
 #include "console/console.hpp"
@@ -11,17 +10,6 @@
 using namespace console;
 
 namespace {
-
-bool aceptado(char c, ModoDato modo) {
-  switch (modo) {
-    case kSoloDigitos:
-      return esDigito(c);
-    case kSoloLetras:
-      return esLetra(c);
-    default:
-      return true;
-  }
-}
 
 void avisarMaximoDeErrores() {
   clearScreen();
@@ -51,21 +39,9 @@ void leerDato(ModoDato modo) {
     e.datoValido = false;
     return;
   }
-  e.datoValido = true;
-  for (char c : linea.texto) {
-    if (!aceptado(c, modo)) e.datoValido = false;
-  }
+  e.datoValido = store::todoDeClase(linea.texto, modo);
   if (!e.datoValido) ++e.errores;
   if (e.errores == 4) avisarMaximoDeErrores();
-}
-
-std::int32_t aNumero(const char* linea) {
-  constexpr std::int64_t kMaximo = std::numeric_limits<std::int32_t>::max();
-  std::int64_t valor = 0;
-  for (const char* c = linea; esDigito(*c); ++c) {
-    valor = std::min(valor * 10 + (*c - '0'), kMaximo);
-  }
-  return static_cast<std::int32_t>(valor);
 }
 
 std::int32_t pedirNumero(int column, int row, const char* prompt, std::int32_t minimo,

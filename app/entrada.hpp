@@ -7,14 +7,7 @@
 #include <string_view>
 
 #include "app/estado.hpp"
-
-// Letters and digits are the ASCII ones only.
-inline bool esDigito(int c) {
-  return c >= '0' && c <= '9';
-}
-inline bool esLetra(int c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+#include "store/reglas.hpp"
 
 // Reads a line into lineaEntrada and checks every character against `modo`,
 // a NUL as much as any other. A wrong line counts in errores; the fourth ends
@@ -25,7 +18,7 @@ void leerDato(ModoDato modo);
 
 // The line as a decimal number: empty gives 0; too large for 32 bits stops at
 // the nearest limit (every field's range then refuses it).
-std::int32_t aNumero(const char* linea);
+using store::aNumero;
 
 // A numeric field: a fresh budget, then prompt at (column, row) until a valid
 // line whose value lies in [minimo, maximo]. Values out of range never count.

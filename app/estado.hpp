@@ -8,8 +8,8 @@
 
 // What leerDato accepts on a line: 'd' digits only, 'l' letters only.
 using ModoDato = char;
-inline constexpr ModoDato kSoloDigitos = 'd';
-inline constexpr ModoDato kSoloLetras = 'l';
+inline constexpr ModoDato kSoloDigitos = store::kDigito;
+inline constexpr ModoDato kSoloLetras = store::kLetra;
 
 // Longest line kept, terminator included. Every field a line feeds is far
 // shorter; a longer line is never taken as a value (leerDato).

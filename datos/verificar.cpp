@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "store/reglas.hpp"
 #include "store/sistema.hpp"
 
 namespace datos {
@@ -16,13 +17,6 @@ namespace {
 // Records checked at a time for codes stored twice: each block is compared
 // with every record before it in one more scan of the file.
 constexpr std::size_t kBloque = UnionNotas::kBloque;
-
-bool esDigito(char c) {
-  return c >= '0' && c <= '9';
-}
-bool esLetra(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
 
 // Stored text as it can be shown on a line: Latin-1 as UTF-8, control bytes
 // as '?'.
@@ -101,20 +95,18 @@ void revisarNombre(Informe& informe, const Lugar& donde, const char* que,
     return;
   }
   const std::string_view nombre = texto(campo, ancho);
-  for (const char c : nombre) {
-    if (!esLetra(c)) {
-      informe.problema(donde, std::string(que) + " \"" + visible(nombre) +
-                                  "\" tiene caracteres que no son letras");
-      return;
-    }
+  if (!store::todoDeClase(nombre, store::kLetra)) {
+    informe.problema(donde, std::string(que) + " \"" + visible(nombre) +
+                                "\" tiene caracteres que no son letras");
   }
 }
 
 void revisarRango(Informe& informe, const Lugar& donde, const char* que, std::int32_t valor,
-                  int desde, int hasta) {
-  if (valor < desde || valor > hasta) {
+                  store::Rango rango) {
+  if (!rango.contiene(valor)) {
     informe.problema(donde, std::string(que) + " " + std::to_string(valor) + ", fuera de " +
-                                std::to_string(desde) + " a " + std::to_string(hasta));
+                                std::to_string(rango.minimo) + " a " +
+                                std::to_string(rango.maximo));
   }
 }
 
@@ -124,31 +116,29 @@ void revisarAlumno(Informe& informe, const Lugar& donde, const unsigned char* by
   if (std::memchr(codigo, 0, sizeof(Alumno::codigo)) == nullptr) {
     informe.problema(donde, "el codigo no termina en un cero");
   } else {
-    const std::string_view c = texto(codigo, sizeof(Alumno::codigo));
-    bool forma = c.size() == 9 && esLetra(c[8]);
-    for (std::size_t i = 0; forma && i < 8; ++i)
-      forma = esDigito(c[i]);
-    if (!forma) informe.problema(donde, "el codigo no es de 8 digitos y una letra");
+    if (!store::tieneForma(texto(codigo, sizeof(Alumno::codigo)), store::kFormaCodigoAlumno)) {
+      informe.problema(donde, "el codigo no es de 8 digitos y una letra");
+    }
   }
   revisarNombre(informe, donde, "el apellido", bytes + F::apellido, sizeof(Alumno::apellido));
   revisarNombre(informe, donde, "el nombre", bytes + F::nombre, sizeof(Alumno::nombre));
   Alumno alumno;
   decodificar(store::BytesDe<Alumno>(bytes, F::tamano), alumno);
-  revisarRango(informe, donde, "la edad es", alumno.edad, 0, 60);
+  revisarRango(informe, donde, "la edad es", alumno.edad, store::kEdad);
 }
 
 void revisarCurso(Informe& informe, const Lugar& donde, const unsigned char* bytes) {
   using F = Formato<Curso>;
   // Six characters and no terminator: a zero among them is out of form too.
-  const auto* c = reinterpret_cast<const char*>(bytes + F::codigo);
-  if (!(esLetra(c[0]) && esLetra(c[1]) && esDigito(c[2]) && esDigito(c[3]) && esDigito(c[4]) &&
-        esLetra(c[5]))) {
+  const std::string_view codigo(reinterpret_cast<const char*>(bytes + F::codigo),
+                                sizeof(Curso::codigo));
+  if (!store::tieneForma(codigo, store::kFormaCodigoCurso)) {
     informe.problema(donde, "el codigo no es de dos letras, tres digitos y una letra");
   }
   revisarNombre(informe, donde, "el nombre", bytes + F::nombre, sizeof(Curso::nombre));
   Curso curso;
   decodificar(store::BytesDe<Curso>(bytes, F::tamano), curso);
-  revisarRango(informe, donde, "los creditos son", curso.creditos, 1, 5);
+  revisarRango(informe, donde, "los creditos son", curso.creditos, store::kCreditos);
 }
 
 void revisarFragmento(Informe& informe, const char* archivo, std::size_t registros,
@@ -230,11 +220,11 @@ Lectura revisarNotas(const Fuente<NotaAlumno>& notas, const Fuente<Alumno>& alum
     for (std::size_t i = 0; i < unionNotas.cantidad(); ++i) {
       const NotaAlumno& nota = unionNotas.nota(i);
       const Lugar donde{archivo, ++registros, texto(nota.codigoAlumno), texto(nota.codigoCurso)};
-      revisarRango(informe, donde, "la practica 1 es", nota.practica1, 0, 20);
-      revisarRango(informe, donde, "la practica 2 es", nota.practica2, 0, 20);
-      revisarRango(informe, donde, "la practica 3 es", nota.practica3, 0, 20);
-      revisarRango(informe, donde, "el examen parcial es", nota.examenParcial, 0, 20);
-      revisarRango(informe, donde, "el examen final es", nota.examenFinal, 0, 20);
+      revisarRango(informe, donde, "la practica 1 es", nota.practica1, store::kNota);
+      revisarRango(informe, donde, "la practica 2 es", nota.practica2, store::kNota);
+      revisarRango(informe, donde, "la practica 3 es", nota.practica3, store::kNota);
+      revisarRango(informe, donde, "el examen parcial es", nota.examenParcial, store::kNota);
+      revisarRango(informe, donde, "el examen final es", nota.examenFinal, store::kNota);
       // Codes are stored as typed and a deletion keeps a student's grades.
       if (unionNotas.alumno(i) == nullptr) {
         informe.aviso(donde, std::string("el alumno no esta en ") + Fuente<Alumno>::nombre());

@@ -10,14 +10,13 @@
 #include "screens/pantallas.hpp"
 #include "store/archivos.hpp"
 #include "store/registros.hpp"
+#include "store/reglas.hpp"
 
 using namespace console;
 
 namespace {
 
-// Eight digits and a letter, as the student code is typed.
-constexpr std::string_view kPatronCodigo = "ddddddddl";
-constexpr std::size_t kLargoCodigo = kPatronCodigo.size();
+constexpr std::size_t kLargoCodigo = store::kFormaCodigoAlumno.size();
 
 // The file is created when missing; a failed open is tried once more.
 bool abrirAlumnos(store::Archivo<store::Alumno>& alumnos) {
@@ -56,7 +55,7 @@ void dibujarEncabezado(int contador) {
 // missed.
 bool leerAlumno(store::Archivo<store::Alumno>& alumnos, store::Alumno& alumno) {
   char codigo[kLargoCodigo];
-  leerCodigo(18, 8, " * Codigo del Alumno   : ", kPatronCodigo, codigo);
+  leerCodigo(18, 8, " * Codigo del Alumno   : ", store::kFormaCodigoAlumno, codigo);
   const std::string_view tecleado(codigo, kLargoCodigo);
   const store::Busqueda repetido = store::buscarCodigo(alumnos, tecleado);
   if (repetido.encontrado) terminarPorqueYaExiste();
@@ -64,11 +63,12 @@ bool leerAlumno(store::Archivo<store::Alumno>& alumnos, store::Alumno& alumno) {
   store::copiarTexto(alumno.codigo, tecleado);
 
   // pedirNombre never returns more than the field holds.
-  constexpr std::size_t kLargoNombre = sizeof alumno.apellido - 1;
+  constexpr std::size_t kLargoNombre = store::kLargoNombreAlumno;
   store::copiarTexto(alumno.apellido,
                      pedirNombre(18, 9, " * Apellido del alumno : ", kLargoNombre));
   store::copiarTexto(alumno.nombre, pedirNombre(18, 10, " * Nombre del alumno   : ", kLargoNombre));
-  alumno.edad = pedirNumero(18, 11, " * Edad                : ", 0, 60);
+  alumno.edad =
+      pedirNumero(18, 11, " * Edad                : ", store::kEdad.minimo, store::kEdad.maximo);
   return true;
 }
 

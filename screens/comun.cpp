@@ -5,14 +5,11 @@
 #include "app/entrada.hpp"
 #include "console/console.hpp"
 #include "store/archivos.hpp"
+#include "store/reglas.hpp"
 
 using namespace console;
 
 namespace {
-
-bool encaja(int tecla, char clase) {
-  return clase == 'd' ? esDigito(tecla) : esLetra(tecla);
-}
 
 void avisar(const std::string& mensaje) {
   moveCursor(10, 20);
@@ -32,7 +29,7 @@ void leerCodigo(int column, int row, const char* prompt, std::string_view patron
       int tecla = leerTecla();
       printChar(static_cast<char>(tecla));
       codigo[i] = static_cast<char>(tecla);
-      if (!encaja(tecla, patron[i])) valido = false;
+      if (!store::esDeClase(tecla, patron[i])) valido = false;
     }
     if (valido) return;
   }

@@ -9,15 +9,13 @@
 #include "screens/comun.hpp"
 #include "screens/pantallas.hpp"
 #include "store/archivos.hpp"
+#include "store/reglas.hpp"
 
 using namespace console;
 
 namespace {
 
-constexpr std::size_t kLargoCodigo = sizeof(store::Curso::codigo);
-// Letter, letter, three digits, letter.
-constexpr std::string_view kPatronCodigo = "lldddl";
-static_assert(kPatronCodigo.size() == kLargoCodigo);
+constexpr std::size_t kLargoCodigo = store::kFormaCodigoCurso.size();
 constexpr int kColumnaCodigo = 10;
 constexpr int kFilaCodigo = 6;
 constexpr char kPideCodigo[] = " * Codigo del Curso : ";
@@ -42,9 +40,10 @@ void rechazarRepetido(store::Archivo<store::Curso>& cursos) {
 void pedirDatosDelCurso(const char (&codigo)[kLargoCodigo]) {
   store::Curso& curso = estado().curso;
   std::memcpy(curso.codigo, codigo, kLargoCodigo);
-  const char* nombre = pedirNombre(10, 7, " * Nombre del Curso : ", sizeof curso.nombre - 1);
+  const char* nombre = pedirNombre(10, 7, " * Nombre del Curso : ", store::kLargoNombreCurso);
   (void)store::copiarTexto(curso.nombre, nombre);
-  curso.creditos = pedirNumero(10, 8, " * Creditos         : ", 1, 5);
+  curso.creditos = pedirNumero(10, 8, " * Creditos         : ", store::kCreditos.minimo,
+                               store::kCreditos.maximo);
 }
 
 }  // namespace
@@ -64,7 +63,7 @@ void ingresarCursos() {
     dibujarEncabezado(contador);
 
     char codigo[kLargoCodigo];
-    leerCodigo(kColumnaCodigo, kFilaCodigo, kPideCodigo, kPatronCodigo, codigo);
+    leerCodigo(kColumnaCodigo, kFilaCodigo, kPideCodigo, store::kFormaCodigoCurso, codigo);
     const store::Busqueda busqueda =
         store::buscarCodigo(cursos, std::string_view(codigo, kLargoCodigo));
     if (busqueda.encontrado) {

@@ -8,6 +8,7 @@
 #include "screens/comun.hpp"
 #include "screens/pantallas.hpp"
 #include "store/archivos.hpp"
+#include "store/reglas.hpp"
 
 using namespace console;
 
@@ -52,7 +53,8 @@ void pedirDatosDeLaNota() {
   moveCursor(15, 10);
   printText(" Ingreso de Evaluaciones ");
   for (const Evaluacion& evaluacion : kEvaluaciones) {
-    nota.*evaluacion.campo = pedirNumero(15, evaluacion.fila, evaluacion.prompt, 0, 20);
+    nota.*evaluacion.campo = pedirNumero(15, evaluacion.fila, evaluacion.prompt,
+                                         store::kNota.minimo, store::kNota.maximo);
   }
 }
 

@@ -24,6 +24,8 @@
 #include <span>
 #include <string_view>
 
+#include "store/reglas.hpp"
+
 namespace store {
 
 inline constexpr char kArchivoAlumnos[] = "ALUMNO.txt";
@@ -127,6 +129,16 @@ static_assert(Formato<NotaAlumno>::codigoCurso == 9 && Formato<NotaAlumno>::prac
               Formato<NotaAlumno>::practica2 == 19 && Formato<NotaAlumno>::practica3 == 23 &&
               Formato<NotaAlumno>::examenParcial == 27 && Formato<NotaAlumno>::examenFinal == 31 &&
               Formato<NotaAlumno>::tamano == 35);
+
+// Each name field holds its longest text and the zero after it; a grade
+// record's codes fill their fields as typed.
+static_assert(sizeof(Alumno::apellido) == kLargoNombreAlumno + 1 &&
+              sizeof(Alumno::nombre) == kLargoNombreAlumno + 1);
+static_assert(sizeof(Curso::nombre) == kLargoNombreCurso + 1);
+static_assert(sizeof(Alumno::codigo) > kFormaCodigoAlumno.size() &&
+              sizeof(Curso::codigo) == kFormaCodigoCurso.size());
+static_assert(sizeof(NotaAlumno::codigoAlumno) == kLargoCodigoAlumnoNota &&
+              sizeof(NotaAlumno::codigoCurso) == kLargoCodigoCursoNota);
 
 // A stored record's bytes.
 template <class R>
@@ -237,23 +249,16 @@ inline void decodificar(BytesDe<NotaAlumno> bytes, NotaAlumno& nota) {
 // only each ending in a zero inside its field, an age from 0 to 60. The bytes
 // after a terminating zero are not looked at.
 inline bool alumnoValido(BytesDe<Alumno> bytes) {
-  auto digito = [](unsigned char c) { return c >= '0' && c <= '9'; };
-  auto letra = [](unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-  auto soloLetras = [&](std::size_t desde, std::size_t ancho) {
-    for (std::size_t i = desde; i < desde + ancho; ++i) {
-      if (bytes[i] == 0) return true;
-      if (!letra(bytes[i])) return false;
-    }
-    return false;
-  };
   using F = Formato<Alumno>;
-  for (std::size_t i = 0; i < 8; ++i) {
-    if (!digito(bytes[F::codigo + i])) return false;
-  }
-  const std::int32_t edad = detalle::tomarEntero(bytes.data() + F::edad);
-  return letra(bytes[F::codigo + 8]) && bytes[F::codigo + 9] == 0 &&
-         soloLetras(F::apellido, sizeof(Alumno::apellido)) &&
-         soloLetras(F::nombre, sizeof(Alumno::nombre)) && edad >= 0 && edad <= 60;
+  // A text without its zero is longer than any rule allows.
+  auto cumple = [&](Campo campo, std::size_t desde, std::size_t ancho) {
+    const auto* texto = reinterpret_cast<const char*>(bytes.data() + desde);
+    return juzgar(campo, std::string_view(texto, ::strnlen(texto, ancho))) == Veredicto::bien;
+  };
+  return cumple(Campo::codigoAlumno, F::codigo, sizeof(Alumno::codigo)) &&
+         cumple(Campo::nombreAlumno, F::apellido, sizeof(Alumno::apellido)) &&
+         cumple(Campo::nombreAlumno, F::nombre, sizeof(Alumno::nombre)) &&
+         kEdad.contiene(detalle::tomarEntero(bytes.data() + F::edad));
 }
 
 // Whether stored student bytes are laid out as a student, whoever wrote
