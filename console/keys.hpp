@@ -166,12 +166,41 @@ class Utf8Decoder {
   bool pending() const { return left_ > 0; }
   // The code of the character just completed.
   int character() const { return codePoint_ <= 0xFF ? static_cast<int>(codePoint_) : kUnknown; }
+  // The character just completed, whatever its number.
+  std::uint32_t codePoint() const { return codePoint_; }
 
  private:
   std::uint32_t codePoint_ = 0;
   std::uint8_t left_ = 0;             // continuation bytes still to come
   unsigned char low_ = 0, high_ = 0;  // allowed range of the next one
 };
+
+// The other way: the UTF-8 bytes of character `codePoint` (a single-byte
+// code is the character of the same number) put at `out`, which has room
+// for four; returns how many.
+constexpr std::size_t encodeUtf8(std::uint32_t codePoint, char* out) noexcept {
+  auto byte = [](std::uint32_t bits) { return static_cast<char>(bits & 0xFF); };
+  if (codePoint < 0x80) {
+    out[0] = byte(codePoint);
+    return 1;
+  }
+  if (codePoint < 0x800) {
+    out[0] = byte(0xC0 | codePoint >> 6);
+    out[1] = byte(0x80 | (codePoint & 0x3F));
+    return 2;
+  }
+  if (codePoint < 0x10000) {
+    out[0] = byte(0xE0 | codePoint >> 12);
+    out[1] = byte(0x80 | (codePoint >> 6 & 0x3F));
+    out[2] = byte(0x80 | (codePoint & 0x3F));
+    return 3;
+  }
+  out[0] = byte(0xF0 | codePoint >> 18);
+  out[1] = byte(0x80 | (codePoint >> 12 & 0x3F));
+  out[2] = byte(0x80 | (codePoint >> 6 & 0x3F));
+  out[3] = byte(0x80 | (codePoint & 0x3F));
+  return 4;
+}
 
 // Turns terminal input bytes into key presses. Feed it every byte in order;
 // when waiting() is true and no byte arrives within timeoutMs(), call expire().

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "console/keys.hpp"
+
 namespace datos {
 
 Salida::Salida(Destino destino) : destino_(std::move(destino)), buffer_(new char[kCapacidad]) {}
@@ -28,14 +30,6 @@ bool Salida::terminar() {
   return numeroError_ == 0;
 }
 
-namespace {
-
-bool esControl(unsigned char c) {
-  return c < 0x20 || (c >= 0x7F && c < 0xA0);
-}
-
-}  // namespace
-
 std::size_t codificarTexto(const char* campo, std::size_t ancho, char separador, char* destino) {
   // An empty text may come with no bytes at all behind it.
   const std::string_view texto(campo, ancho == 0 ? 0 : ::strnlen(campo, ancho));
@@ -54,8 +48,7 @@ std::size_t codificarTexto(const char* campo, std::size_t ancho, char separador,
       *p++ = byte;
       comillas |= byte == separador || byte == '"';
     } else {
-      *p++ = static_cast<char>(0xC0 | c >> 6);
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      p += console::encodeUtf8(c, p);
     }
   }
   const auto largo = static_cast<std::size_t>(p - inicio);

@@ -65,6 +65,11 @@ class Salida {
   int numeroError_ = 0;
 };
 
+// Control codes: 0x00-0x1F, 0x7F and Latin-1's own 0x80-0x9F.
+constexpr bool esControl(unsigned char c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
+
 // The longest field a stored text can make: every byte two bytes of UTF-8,
 // every one of them a quote doubled, the apostrophe and the enclosing quotes.
 constexpr std::size_t largoMaximoCampo(std::size_t bytes) {

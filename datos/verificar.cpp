@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "console/keys.hpp"
 #include "store/reglas.hpp"
 #include "store/sistema.hpp"
 
@@ -24,14 +25,8 @@ std::string visible(std::string_view latin1) {
   std::string texto;
   for (const char byte : latin1) {
     const auto c = static_cast<unsigned char>(byte);
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-      texto += '?';
-    } else if (c < 0x80) {
-      texto += byte;
-    } else {
-      texto += static_cast<char>(0xC0 | c >> 6);
-      texto += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    char utf8[4];
+    texto.append(utf8, console::encodeUtf8(esControl(c) ? '?' : c, utf8));
   }
   return texto;
 }

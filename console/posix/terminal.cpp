@@ -84,8 +84,8 @@ void appendGlyph(std::string& out, unsigned char c) {
   } else if (c == 0xAD) {
     out += '-';  // a soft hyphen is drawn with no width by some terminals
   } else if (state.charset == Charset::Utf8) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    char utf8[4];
+    out.append(utf8, encodeUtf8(c, utf8));
   } else if (state.charset == Charset::Latin1) {
     out += static_cast<char>(c);
   } else {

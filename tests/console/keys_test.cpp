@@ -867,6 +867,37 @@ void expectValid(const KeyPress& press) {
   }
 }
 
+// Each length of UTF-8, out and back through the decoder whole.
+TEST(Utf8, EveryCharacterGoesOutAndComesBackTheSame) {
+  struct Caso {
+    std::uint32_t character;
+    std::string_view bytes;
+  };
+  const Caso casos[] = {
+      {'A', "A"},
+      {0xE9, "\xC3\xA9"},
+      {0xFF, "\xC3\xBF"},
+      {0x7FF, "\xDF\xBF"},
+      {0x20AC, "\xE2\x82\xAC"},
+      {0xFFFD, "\xEF\xBF\xBD"},
+      {0x10000, "\xF0\x90\x80\x80"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+  };
+  for (const Caso& caso : casos) {
+    char bytes[4];
+    EXPECT_EQ(std::string_view(bytes, encodeUtf8(caso.character, bytes)), caso.bytes)
+        << caso.character;
+    if (caso.bytes.size() == 1) continue;
+    Utf8Decoder decoder;
+    ASSERT_TRUE(decoder.begin(static_cast<unsigned char>(caso.bytes[0]))) << caso.character;
+    Utf8Decoder::Step paso = Utf8Decoder::Step::more;
+    for (std::size_t i = 1; i < caso.bytes.size(); ++i)
+      paso = decoder.next(static_cast<unsigned char>(caso.bytes[i]));
+    EXPECT_EQ(paso, Utf8Decoder::Step::done) << caso.character;
+    EXPECT_EQ(decoder.codePoint(), caso.character);
+  }
+}
+
 TEST(Bounds, QueueKeepsTheOldestWhenNobodyTakes) {
   KeyDecoder decoder;
   for (int i = 0; i < 100000; ++i)
