@@ -1,6 +1,6 @@
 // The record files' rules, the same on every platform: the append at the
 // last whole-record boundary and its undoing, the block reader, the code
-// lookup, the rewrite through TEMPORAL.txt and the start-up recovery. The
+// lookup, the replacement through a scratch file and the start-up recovery. The
 // file system is reached only through store/sistema.hpp.
 #include "store/archivos.hpp"
 
@@ -270,6 +270,67 @@ Resultado agregar(const char* nombre, Apertura apertura, Descriptor& descriptor,
   return agregarAlFinal(descriptor.numero(), registro);
 }
 
+Temporal::~Temporal() {
+  if (!existe_) return;
+  descriptor_.cerrar();
+  (void)sistema::quitar(nombre_);
+}
+
+Resultado Temporal::crear(Manejador original) {
+  const Resultado r = sistema::crearTemporal(nombre_, original, descriptor_);
+  existe_ = descriptor_.abierto();
+  return r;
+}
+
+Resultado Temporal::escribir(const unsigned char* bytes, std::size_t cantidad) {
+  std::size_t escritos = 0;
+  if (!escribirTodo(descriptor_.numero(), bytes, cantidad, tamano_, escritos)) {
+    return falla(Falla::escritura, sistema::ultimoError());
+  }
+  tamano_ += static_cast<std::int64_t>(cantidad);
+  empezarAGrabar();
+  return {};
+}
+
+Resultado Temporal::terminar() {
+  if (!sistema::sincronizar(descriptor_.numero())) {
+    return falla(Falla::escritura, sistema::ultimoError());
+  }
+  // Some file systems report a failed write only at close.
+  if (!sistema::cerrarComprobando(descriptor_)) {
+    return falla(Falla::escritura, sistema::ultimoError());
+  }
+  return {};
+}
+
+// The disk is asked to start on each few megabytes while the rest is
+// written, so that the final flush has little left to do.
+void Temporal::empezarAGrabar() {
+  constexpr std::int64_t kTramo = 4 << 20;
+  if (tamano_ - enCamino_ < kTramo) return;
+  sistema::empezarAGrabar(descriptor_.numero(), enCamino_, tamano_);
+  enCamino_ = tamano_;
+}
+
+Resultado reemplazar(const char* nombre, const char* temporal, Apertura apertura,
+                     const Llenar& llenar) {
+  // The lock is held until the new file has taken the old one's place and
+  // that is on the disk: `original`, closed last on every way out, gives it
+  // back.
+  Descriptor original;
+  if (Resultado r = abrir(nombre, apertura, original); !r) return r;
+  if (Resultado r = bloquear(nombre, apertura, original); !r) return r;
+
+  Temporal nuevo(temporal);
+  if (Resultado r = nuevo.crear(original.numero()); !r) return r;
+  if (Resultado r = llenar(original.numero(), nuevo); !r) return r;
+  if (Resultado r = nuevo.terminar(); !r) return r;
+
+  const Resultado r = sistema::reemplazar(temporal, sistema::archivoReal(nombre), original);
+  if (r || r.falla != Falla::renombrar) nuevo.entregado();
+  return r;
+}
+
 }  // namespace detalle
 
 namespace {
@@ -280,65 +341,6 @@ Busqueda buscar(Archivo<R>& archivo, std::string_view codigo) {
   const detalle::Clave clave{codigo, Formato<R>::codigo, sizeof(R::codigo)};
   return detalle::buscarEn(detalle::Acceso::descriptor(archivo), Formato<R>::tamano, clave);
 }
-
-// TEMPORAL.txt while it is being filled: removed unless handed over.
-class Temporal {
- public:
-  Temporal() = default;
-  Temporal(const Temporal&) = delete;
-  Temporal& operator=(const Temporal&) = delete;
-  ~Temporal() {
-    if (!existe_) return;
-    descriptor_.cerrar();
-    (void)sistema::quitar(kArchivoTemporal);
-  }
-
-  Resultado crear(detalle::Manejador origen) {
-    const Resultado r = sistema::crearTemporal(origen, descriptor_);
-    existe_ = descriptor_.abierto();
-    return r;
-  }
-
-  // Writes `bytes` after everything written so far.
-  Resultado escribir(const unsigned char* bytes, std::size_t cantidad) {
-    std::size_t escritos = 0;
-    if (!detalle::escribirTodo(descriptor_.numero(), bytes, cantidad, tamano_, escritos)) {
-      return Resultado{Falla::escritura, sistema::ultimoError()};
-    }
-    tamano_ += static_cast<std::int64_t>(cantidad);
-    empezarAGrabar();
-    return {};
-  }
-
-  // Flushes and closes; the file then holds every record on disk.
-  Resultado terminar() {
-    if (!sistema::sincronizar(descriptor_.numero())) {
-      return Resultado{Falla::escritura, sistema::ultimoError()};
-    }
-    // Some file systems report a failed write only at close.
-    if (!sistema::cerrarComprobando(descriptor_)) {
-      return Resultado{Falla::escritura, sistema::ultimoError()};
-    }
-    return {};
-  }
-
-  void entregado() noexcept { existe_ = false; }
-
- private:
-  // The disk is asked to start on each few megabytes while the rest is
-  // copied, so that the final flush has little left to do.
-  void empezarAGrabar() {
-    constexpr std::int64_t kTramo = 4 << 20;
-    if (tamano_ - enCamino_ < kTramo) return;
-    sistema::empezarAGrabar(descriptor_.numero(), enCamino_, tamano_);
-    enCamino_ = tamano_;
-  }
-
-  detalle::Descriptor descriptor_;
-  std::int64_t tamano_ = 0;    // bytes written to the file
-  std::int64_t enCamino_ = 0;  // bytes already handed to the disk
-  bool existe_ = false;        // we made the file and it has not been handed over
-};
 
 }  // namespace
 
@@ -351,51 +353,37 @@ Busqueda buscarCodigo(Archivo<Curso>& cursos, std::string_view codigo) {
 }
 
 Resultado eliminarAlumnos(std::string_view codigo) {
-  // Open for writing, as a lock that keeps appends out needs. The lock is
-  // held until the new file has taken the old one's place and that is on the
-  // disk: `origen`, closed last on every way out, gives it back.
-  detalle::Descriptor origen;
-  if (Resultado r = detalle::abrir(kArchivoAlumnos, detalle::Apertura::escribir, origen); !r) {
-    return r;
-  }
-  if (Resultado r = detalle::bloquear(kArchivoAlumnos, detalle::Apertura::escribir, origen); !r) {
-    return r;
-  }
-  const detalle::Manejador descriptorOrigen = origen.numero();
-
-  Temporal temporal;
-  if (Resultado r = temporal.crear(descriptorOrigen); !r) return r;
-
-  detalle::LectorBloques lector(descriptorOrigen, Formato<Alumno>::tamano);
   const detalle::CodigoBuscado buscado(codigo, sizeof(Alumno::codigo));
   constexpr std::size_t kTamano = Formato<Alumno>::tamano;
-  // The students kept are written straight from the reader's buffer, a run
-  // of neighbours at a time, as the bytes they were stored as.
-  for (auto bloque = lector.siguienteBloque(); !bloque.empty(); bloque = lector.siguienteBloque()) {
-    const unsigned char* conservados = bloque.data();
-    const unsigned char* const fin = bloque.data() + bloque.size();
-    for (const unsigned char* registro = conservados; registro < fin; registro += kTamano) {
-      if (!buscado.en(registro + Formato<Alumno>::codigo)) continue;
-      if (Resultado r =
-              temporal.escribir(conservados, static_cast<std::size_t>(registro - conservados));
-          !r) {
-        return r;
-      }
-      conservados = registro + kTamano;
-    }
-    if (Resultado r = temporal.escribir(conservados, static_cast<std::size_t>(fin - conservados));
-        !r) {
-      return r;
-    }
-  }
-  // A read error would silently lose every record after it.
-  if (Resultado r = lector.estado(); !r) return r;
-  if (Resultado r = temporal.terminar(); !r) return r;
-
-  const Resultado r =
-      sistema::reemplazar(kArchivoTemporal, sistema::archivoReal(kArchivoAlumnos), origen);
-  if (r || r.falla != Falla::renombrar) temporal.entregado();
-  return r;
+  // Open for writing, as a lock that keeps appends out needs.
+  return detalle::reemplazar(
+      kArchivoAlumnos, kArchivoTemporal, detalle::Apertura::escribir,
+      [&](detalle::Manejador original, detalle::Temporal& nuevo) {
+        detalle::LectorBloques lector(original, kTamano);
+        // The students kept are written straight from the reader's buffer, a
+        // run of neighbours at a time, as the bytes they were stored as.
+        for (auto bloque = lector.siguienteBloque(); !bloque.empty();
+             bloque = lector.siguienteBloque()) {
+          const unsigned char* conservados = bloque.data();
+          const unsigned char* const fin = bloque.data() + bloque.size();
+          for (const unsigned char* registro = conservados; registro < fin; registro += kTamano) {
+            if (!buscado.en(registro + Formato<Alumno>::codigo)) continue;
+            if (Resultado r =
+                    nuevo.escribir(conservados, static_cast<std::size_t>(registro - conservados));
+                !r) {
+              return r;
+            }
+            conservados = registro + kTamano;
+          }
+          if (Resultado r =
+                  nuevo.escribir(conservados, static_cast<std::size_t>(fin - conservados));
+              !r) {
+            return r;
+          }
+        }
+        // A read error would silently lose every record after it.
+        return lector.estado();
+      });
 }
 
 Recuperacion recuperarAlumnos() {

@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -46,16 +47,16 @@ enum class Falla : std::uint8_t {
   ninguna,
   noExiste,  // the file is not there
   noSeAbre,  // there, but not a file we can use: a directory, a device, no access...
-  noSeCrea,  // TEMPORAL.txt could not be made; ALUMNO.txt is as it was
-  // A read failed: a scan has delivered the records before it; a rewrite
-  // stops and leaves ALUMNO.txt as it was.
+  noSeCrea,  // the scratch file could not be made; the file replaced is as it was
+  // A read failed: a scan has delivered the records before it; a
+  // replacement stops and leaves the file as it was.
   lectura,
   // A write or fsync failed: an append is cut back to what the file held
-  // before; a rewrite leaves ALUMNO.txt as it was.
+  // before; a replacement leaves the file as it was.
   escritura,
-  renombrar,  // TEMPORAL.txt could not take ALUMNO.txt's place; ALUMNO.txt is as it was
-  // The new student file is in place, but its name may not survive a power
-  // cut: the directory could not be flushed.
+  renombrar,  // the scratch file could not take the file's place; the file is as it was
+  // The new file is in place, but its name may not survive a power cut: the
+  // directory could not be flushed.
   sincronizarDirectorio,
   // Another copy held the file's lock for longer than kEsperaMaxima; nothing
   // was changed.
@@ -187,6 +188,49 @@ class LectorBloques {
   bool agotado_ = false;             // end of file or error reached
   int numeroError_ = 0;              // error number of a failed read, or 0
 };
+
+// A scratch file taking a file's new contents, written front to back. It
+// is removed when destroyed, unless it has been handed over (entregado).
+class Temporal {
+ public:
+  explicit Temporal(const char* nombre) noexcept : nombre_(nombre) {}
+  Temporal(const Temporal&) = delete;
+  Temporal& operator=(const Temporal&) = delete;
+  ~Temporal();
+
+  // A new, empty scratch file with `original`'s permissions; a stale one is
+  // removed first.
+  Resultado crear(Manejador original);
+  // Writes `bytes` after everything written so far.
+  Resultado escribir(const unsigned char* bytes, std::size_t cantidad);
+  // Flushes and closes; the file then holds every byte on the disk.
+  Resultado terminar();
+  void entregado() noexcept { existe_ = false; }
+
+ private:
+  void empezarAGrabar();
+
+  const char* nombre_;
+  Descriptor descriptor_;
+  std::int64_t tamano_ = 0;    // bytes written to the file
+  std::int64_t enCamino_ = 0;  // bytes already handed to the disk
+  bool existe_ = false;        // we made the file and it has not been handed over
+};
+
+// Writes a file's new contents into `nuevo`, reading the file being replaced
+// (held open and locked) through `original`.
+using Llenar = std::function<Resultado(Manejador original, Temporal& nuevo)>;
+
+// Replaces the file `nombre` with what `llenar` writes into the scratch file
+// `temporal`, which then takes the file's place in one step, so that the
+// file always holds either all it held or all its new contents. The file,
+// opened as `apertura` says, is locked from before `llenar` looks at it until
+// the new one is in its place and on the disk, and only the lock's holder
+// writes the scratch file; Falla::enUso when another copy kept the lock too
+// long. On any failure before the step, `llenar`'s own included, the file is
+// untouched and the scratch file is gone.
+Resultado reemplazar(const char* nombre, const char* temporal, Apertura apertura,
+                     const Llenar& llenar);
 
 struct Acceso;
 

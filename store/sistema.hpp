@@ -45,9 +45,9 @@ bool recortar(Manejador manejador, std::int64_t bytes) noexcept;
 // Asks the disk to start writing the first `bytes` without waiting; a hint.
 void empezarAGrabar(Manejador manejador, std::int64_t desde, std::int64_t hasta) noexcept;
 
-// A new, empty TEMPORAL.txt for writing, made with `origen`'s permissions.
-// A stale one is removed first, never written through.
-Resultado crearTemporal(Manejador origen, Descriptor& temporal);
+// A new, empty scratch file `nombre` for writing, made with `origen`'s
+// permissions. A stale one is removed first, never written through.
+Resultado crearTemporal(const char* nombre, Manejador origen, Descriptor& temporal);
 bool quitar(const char* nombre) noexcept;
 
 // The file a name stands for, where the platform has links that lead elsewhere.

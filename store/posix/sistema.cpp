@@ -156,15 +156,15 @@ void empezarAGrabar([[maybe_unused]] Manejador manejador, [[maybe_unused]] std::
 
 // A stale scratch file is removed, not reused: writing through whatever it
 // is (a link to another file, a hard link) could damage another file.
-Resultado crearTemporal(Manejador origen, Descriptor& temporal) {
+Resultado crearTemporal(const char* nombre, Manejador origen, Descriptor& temporal) {
   struct stat datos {};
   if (::fstat(fd(origen), &datos) != 0) return falla(Falla::noSeAbre, errno);
   const mode_t permisos = datos.st_mode & 07777;
-  if (::unlink(kArchivoTemporal) != 0 && errno != ENOENT) return falla(Falla::noSeCrea, errno);
-  temporal = Descriptor(
-      ::open(kArchivoTemporal, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, permisos));
+  if (::unlink(nombre) != 0 && errno != ENOENT) return falla(Falla::noSeCrea, errno);
+  temporal =
+      Descriptor(::open(nombre, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, permisos));
   if (!temporal.abierto()) return falla(Falla::noSeCrea, errno);
-  // The new student file keeps the old one's permissions, whatever the umask.
+  // The new file keeps the old one's permissions, whatever the umask.
   if (::fchmod(fd(temporal.numero()), permisos) != 0) return falla(Falla::noSeCrea, errno);
   return {};
 }

@@ -158,13 +158,13 @@ void empezarAGrabar(Manejador, std::int64_t, std::int64_t) noexcept {}
 
 // A stale scratch file is removed, not reused. Its new copy is a plain file:
 // the rights of a Windows file come from its folder.
-Resultado crearTemporal(Manejador, Descriptor& temporal) {
-  if (!::DeleteFileA(kArchivoTemporal) && !noEsta(::GetLastError())) {
+Resultado crearTemporal(const char* nombre, Manejador, Descriptor& temporal) {
+  if (!::DeleteFileA(nombre) && !noEsta(::GetLastError())) {
     return falla(Falla::noSeCrea, error());
   }
-  temporal = Descriptor(
-      manejadorDe(::CreateFileA(kArchivoTemporal, GENERIC_READ | GENERIC_WRITE, kCompartido,
-                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  temporal =
+      Descriptor(manejadorDe(::CreateFileA(nombre, GENERIC_READ | GENERIC_WRITE, kCompartido,
+                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
   if (!temporal.abierto()) return falla(Falla::noSeCrea, error());
   return {};
 }
