@@ -76,10 +76,14 @@ bool leerAlumno(store::Archivo<store::Alumno>& alumnos, store::Alumno& alumno) {
 
 void ingresarAlumnos() {
   store::Archivo<store::Alumno> alumnos;
-  if (!abrirAlumnos(alumnos)) {
+  const bool abierto = abrirAlumnos(alumnos);
+  avisarRecuperacion(alumnos.recuperacion());
+  if (!abierto) {
     avisarQueNoSeAbreAlumnos();
     return;
   }
+  // Opened again for each lookup and append: nothing is held while the clerk types.
+  alumnos.cerrar();
   store::Alumno& alumno = estado().alumno;
   int contador = 0;
   char respuesta = 'S';
@@ -94,6 +98,8 @@ void ingresarAlumnos() {
     // a code ends the program as one found at the code does. The store puts
     // the file back as it was when the record cannot be written whole.
     const store::Resultado agregado = alumnos.agregarSiNuevo(alumno);
+    // The file gone meanwhile, the append made it anew.
+    avisarRecuperacion(alumnos.recuperacion());
     if (agregado.falla == store::Falla::repetido) terminarPorqueYaExiste();
     if (!agregado) {
       avisarQueNoSeAgrego(agregado, store::kArchivoAlumnos);
@@ -102,6 +108,5 @@ void ingresarAlumnos() {
     clearScreen();
     respuesta = preguntarSiNo(15, 8, " Desea ingresar datos de otro alumno <S/N> : ");
   }
-  alumnos.cerrar();
   esperarTeclaEco();
 }

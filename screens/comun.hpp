@@ -1,11 +1,13 @@
 // Pieces that several screens draw and read the same way.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace store {
 struct Resultado;
-}
+enum class Recuperacion : std::uint8_t;
+}  // namespace store
 
 // Reads a code key by key after `prompt` at (column, row): exactly
 // patron.size() keys, each echoed as it arrives, every key counting (there
@@ -26,3 +28,8 @@ void avisarQueNoSeGraba(const char* archivo);  // " No se pudo grabar en el arch
 void avisarQueEstaEnUso(const char* archivo);  // " Archivo ... en uso, intente mas tarde ... "
 // An append that stored nothing: in use, or not stored.
 void avisarQueNoSeAgrego(const store::Resultado& resultado, const char* archivo);
+
+// What the start-up recovery says, on a screen of its own, followed by a key
+// (nothing when there was nothing to do); shown too where a screen finds the
+// student file missing and recovers it before making a new one.
+void avisarRecuperacion(store::Recuperacion recuperacion);

@@ -29,9 +29,8 @@ void dibujarEncabezado(std::int32_t contador) {
 
 // A code already on file: the message three rows below the code, from the
 // first column, a key, and back to the menu (the caller returns).
-void rechazarRepetido(store::Archivo<store::Curso>& cursos) {
+void rechazarRepetido() {
   printText("\n\n\n\r Registro DE CURSO YA EXISTE ...!!!");
-  cursos.cerrar();
   esperarTeclaEco();
 }
 
@@ -56,6 +55,8 @@ void ingresarCursos() {
     avisarQueNoSeAbre(store::kArchivoCursos);
     return;
   }
+  // Opened again for each lookup and append: nothing is held while the clerk types.
+  cursos.cerrar();
 
   for (;;) {
     ++contador;
@@ -67,7 +68,7 @@ void ingresarCursos() {
     const store::Busqueda busqueda =
         store::buscarCodigo(cursos, std::string_view(codigo, kLargoCodigo));
     if (busqueda.encontrado) {
-      rechazarRepetido(cursos);
+      rechazarRepetido();
       return;
     }
     // A file we could not read to the end may hold the code further on:
@@ -86,7 +87,7 @@ void ingresarCursos() {
     if (agregado.falla == store::Falla::repetido) {
       moveCursor(kColumnaCodigo + static_cast<int>(sizeof kPideCodigo - 1 + kLargoCodigo),
                  kFilaCodigo);
-      rechazarRepetido(cursos);
+      rechazarRepetido();
       return;
     }
     if (!agregado) {
@@ -100,5 +101,4 @@ void ingresarCursos() {
     clearScreen();
     if (preguntarSiNo(10, 8, " Desea ingresar datos de otro curso <S/N> : ") == 'N') break;
   }
-  cursos.cerrar();
 }

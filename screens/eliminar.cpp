@@ -48,23 +48,37 @@ int confirmar() {
   }
 }
 
-}  // namespace
-
-void eliminarAlumno() {
-  EstadoPrograma& e = estado();
+void dibujarTitulo() {
   clearScreen();
   moveCursor(10, 4);
   setTextColor(15);
   consoleWrite(" ELIMINAR REGISTROS DE ALUMNOS :  ");
   moveCursor(8, 5);
   printText("   ______________________________");
+}
 
-  // Created empty when missing, so that a code typed there is simply not found.
+}  // namespace
+
+void eliminarAlumno() {
+  EstadoPrograma& e = estado();
+  dibujarTitulo();
+
+  // Created empty when missing, so that a code typed there is simply not
+  // found; the students a cut-off replacement left in TEMPORAL.txt are put
+  // back first, and the screen drawn again after that notice.
   store::Archivo<store::Alumno> alumnos;
-  if (!alumnos.abrirParaAgregar()) {
+  const store::Resultado abierto = alumnos.abrirParaAgregar();
+  if (const store::Recuperacion hecho = alumnos.recuperacion();
+      hecho != store::Recuperacion::nadaQueHacer) {
+    avisarRecuperacion(hecho);
+    dibujarTitulo();
+  }
+  if (!abierto) {
     avisarQueNoSeAbre(store::kArchivoAlumnos);
     return;
   }
+  // Opened again for the lookup: nothing is held while the clerk types.
+  alumnos.cerrar();
   moveCursor(10, 8);
   clearToEndOfLine();
   printText(" Ingrese codigo= ");
@@ -78,7 +92,6 @@ void eliminarAlumno() {
   }
   if (busqueda.encontrado) {
     if (confirmar() == 'S') {
-      alumnos.cerrar();
       const Borrado borrado = reescribirAlumnos();
       if (borrado == Borrado::enUso) {
         avisarQueEstaEnUso(store::kArchivoAlumnos);
@@ -93,6 +106,5 @@ void eliminarAlumno() {
     moveCursor(10, 12);
     printText(" No se encuentra ese alumno...!!! ");
   }
-  alumnos.cerrar();
   esperarTeclaEco();
 }

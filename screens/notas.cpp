@@ -69,6 +69,8 @@ void ingresarNotas() {
     esperarTecla();
     return;
   }
+  // Opened again for each append: nothing is held while the clerk types.
+  notas.cerrar();
   std::int32_t contador = 0;
 
   for (;;) {
@@ -85,5 +87,4 @@ void ingresarNotas() {
     clearScreen();
     if (preguntarSiNo(15, 8, " Desea ingresar notas de otro alumno <S/N> : ") == 'N') break;
   }
-  notas.cerrar();
 }

@@ -3,7 +3,9 @@
 // A student goes to row 9 + n on its page. A list longer than the screen is
 // shown a page at a time: each page is drawn like a whole list of its size,
 // so a list that fits looks as if there were no pages at all. The file is read
-// as the pages are drawn, never held whole.
+// as the pages are drawn, never held whole, and never held open while the
+// clerk reads a page: another copy may replace it meanwhile, which the
+// listing then says instead of going on in the new file.
 #include <algorithm>
 #include <cstddef>
 
@@ -86,12 +88,18 @@ int alumnosPorPagina() {
   return std::max(1, filas - 13);
 }
 
+void avisarQueCambio() {
+  moveCursor(10, 20);
+  printText(" Archivo ALUMNO.txt reemplazado mientras se listaba ...!!! ");
+  esperarTecla();
+}
+
 }  // namespace
 
 void reporteAlumnos() {
   dibujarTitulo();
-  store::Archivo<store::Alumno> alumnos;
-  if (const store::Resultado r = alumnos.abrirParaLeer(); !r) {
+  store::Lectura<store::Alumno> lectura;
+  if (const store::Resultado r = lectura.abrir(); !r) {
     if (r.falla == store::Falla::noExiste) {
       avisarQueNoExiste();
     } else {
@@ -101,12 +109,11 @@ void reporteAlumnos() {
   }
 
   store::Alumno& alumno = estado().alumno;
-  store::Recorrido recorrido(alumnos);
   const int porPagina = alumnosPorPagina();
   // One student is always read ahead, so that a page is known to be the last
   // before its key is awaited: a list that fills its last page exactly ends
   // there, with no empty page after it.
-  bool hayOtro = recorrido.siguiente(alumno);
+  bool hayOtro = lectura.siguiente(alumno);
   for (bool primera = true; primera || hayOtro; primera = false) {
     if (!primera) dibujarTitulo();
     dibujarEncabezado();
@@ -114,15 +121,18 @@ void reporteAlumnos() {
     while (hayOtro && mostrados < porPagina) {
       ++mostrados;
       mostrarAlumno(9 + mostrados, alumno);
-      hayOtro = recorrido.siguiente(alumno);
+      hayOtro = lectura.siguiente(alumno);
     }
-    if (!recorrido.estado()) {
-      // A list cut short by a read error would pass for the whole file.
+    if (const store::Resultado r = lectura.estado(); !r) {
+      // A list cut short would pass for the whole file.
       dibujarTitulo();
-      avisarQueNoSeAbre(store::kArchivoAlumnos);
+      if (r.falla == store::Falla::reemplazado) {
+        avisarQueCambio();
+      } else {
+        avisarQueNoSeAbre(store::kArchivoAlumnos);
+      }
       return;
     }
-    if (!hayOtro) alumnos.cerrar();  // nothing is held open while the last key is awaited
     cerrarPagina(mostrados);
   }
 }

@@ -84,7 +84,14 @@ bool leerTodo(Manejador descriptor, unsigned char* bytes, std::size_t cantidad,
 
 }  // namespace
 
-Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor) {
+Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor,
+                Recuperacion* recuperacion) {
+  // An empty student file made while the students lie in TEMPORAL.txt would
+  // hide them, and the next deletion would remove them for good.
+  if (apertura == Apertura::crear && std::string_view(nombre) == kArchivoAlumnos) {
+    const Recuperacion hecho = recuperarAlumnos();
+    if (recuperacion != nullptr && hecho != Recuperacion::nadaQueHacer) *recuperacion = hecho;
+  }
   return sistema::abrir(nombre, apertura, descriptor);
 }
 
@@ -175,6 +182,44 @@ Resultado LectorBloques::estado() const noexcept {
   return {};
 }
 
+Resultado LecturaSuelta::abrir() {
+  Descriptor descriptor;
+  falla_ = detalle::abrir(nombre_, Apertura::leer, descriptor);
+  if (falla_ && !sistema::identidad(descriptor.numero(), identidad_)) {
+    falla_ = falla(Falla::noSeAbre, sistema::ultimoError());
+  }
+  abierta_ = static_cast<bool>(falla_);
+  return falla_;
+}
+
+const unsigned char* LecturaSuelta::siguiente() {
+  if (!abierta_ || !falla_) return nullptr;
+  if (!lector_.leera()) return lector_.siguiente();
+  // The name may lead to another file by now: a deletion's new one, whose
+  // records do not go on from where the old one's left off. A file shorter
+  // than what was read of it is another one too, whatever its number.
+  Descriptor descriptor;
+  if (Resultado r = detalle::abrir(nombre_, Apertura::leer, descriptor); !r) {
+    falla_ = r.falla == Falla::noExiste ? falla(Falla::reemplazado, r.numeroError) : r;
+    return nullptr;
+  }
+  Identidad ahora;
+  std::int64_t tamano = 0;
+  if (!sistema::identidad(descriptor.numero(), ahora) ||
+      !sistema::tamano(descriptor.numero(), tamano)) {
+    falla_ = falla(Falla::noSeAbre, sistema::ultimoError());
+    return nullptr;
+  }
+  if (!(ahora == identidad_) || tamano < lector_.leido()) {
+    falla_ = falla(Falla::reemplazado, 0);
+    return nullptr;
+  }
+  lector_.usar(descriptor.numero());
+  const unsigned char* registro = lector_.siguiente();
+  lector_.usar(-1);
+  return registro;
+}
+
 Resultado alDia(const char* nombre, Apertura apertura, Descriptor& descriptor) {
   if (!descriptor.abierto()) return {};
   switch (adondeLleva(nombre, descriptor.numero())) {
@@ -231,9 +276,11 @@ class Liberar {
 // Takes the lock of the file `nombre` open on `descriptor`, waiting for other
 // copies up to kEsperaMaxima. Once it is taken, the name must still lead to
 // the file locked: the copy that held the lock may have put a new file in
-// the old one's place, which is then opened (as `apertura` says) and locked
-// in its turn. On failure no lock is held.
-Resultado bloquear(const char* nombre, Apertura apertura, Descriptor& descriptor) {
+// the old one's place, which is then opened (as `apertura` says, the
+// recovery's outcome left in `recuperacion`) and locked in its turn. On
+// failure no lock is held.
+Resultado bloquear(const char* nombre, Apertura apertura, Descriptor& descriptor,
+                   Recuperacion* recuperacion = nullptr) {
   const Reloj::time_point limite = Reloj::now() + kEsperaMaxima;
   std::chrono::milliseconds pausa = kPrimeraPausa;
   for (;;) {
@@ -242,8 +289,12 @@ Resultado bloquear(const char* nombre, Apertura apertura, Descriptor& descriptor
         return falla(Falla::escritura, sistema::ultimoError());
       case Intento::ocupado:
         if (Reloj::now() >= limite) return falla(Falla::enUso, EAGAIN);
+        // Not held open while waiting: where a file that is open cannot be
+        // replaced, the waiting would keep the holder's deletion from ending.
+        descriptor.cerrar();
         std::this_thread::sleep_for(pausa);
         pausa = std::min(pausa * 2, kPausaMaxima);
+        if (Resultado r = abrir(nombre, apertura, descriptor, recuperacion); !r) return r;
         continue;
       case Intento::tomado:
         break;
@@ -253,13 +304,16 @@ Resultado bloquear(const char* nombre, Apertura apertura, Descriptor& descriptor
     const int numeroError = sistema::ultimoError();
     descriptor.cerrar();  // and with it the lock on the old file
     if (destino == Destino::fallido) return falla(Falla::noSeAbre, numeroError);
-    if (Resultado r = abrir(nombre, apertura, descriptor); !r) return r;
+    if (Resultado r = abrir(nombre, apertura, descriptor, recuperacion); !r) return r;
   }
 }
 
-Resultado agregar(const char* nombre, Apertura apertura, Descriptor& descriptor,
-                  std::span<const unsigned char> registro, const Clave* clave) {
-  if (Resultado r = bloquear(nombre, apertura, descriptor); !r) return r;
+namespace {
+
+Resultado agregarBloqueado(const char* nombre, Apertura apertura, Descriptor& descriptor,
+                           std::span<const unsigned char> registro, const Clave* clave,
+                           Recuperacion& recuperacion) {
+  if (Resultado r = bloquear(nombre, apertura, descriptor, &recuperacion); !r) return r;
   const Liberar liberar(descriptor);
   if (clave != nullptr) {
     const Busqueda busqueda = buscarEn(descriptor.numero(), registro.size(), *clave);
@@ -268,6 +322,20 @@ Resultado agregar(const char* nombre, Apertura apertura, Descriptor& descriptor,
     if (!busqueda.resultado) return busqueda.resultado;
   }
   return agregarAlFinal(descriptor.numero(), registro);
+}
+
+}  // namespace
+
+Resultado agregar(const char* nombre, Apertura apertura, Descriptor& descriptor,
+                  std::span<const unsigned char> registro, const Clave* clave,
+                  Recuperacion& recuperacion) {
+  if (descriptor.abierto()) {
+    return agregarBloqueado(nombre, apertura, descriptor, registro, clave, recuperacion);
+  }
+  if (Resultado r = abrir(nombre, apertura, descriptor, &recuperacion); !r) return r;
+  const Resultado r = agregarBloqueado(nombre, apertura, descriptor, registro, clave, recuperacion);
+  descriptor.cerrar();
+  return r;
 }
 
 Temporal::~Temporal() {
@@ -337,9 +405,17 @@ namespace {
 
 template <class R>
 Busqueda buscar(Archivo<R>& archivo, std::string_view codigo) {
-  if (Resultado r = archivo.alDia(); !r) return Busqueda{false, r};
   const detalle::Clave clave{codigo, Formato<R>::codigo, sizeof(R::codigo)};
-  return detalle::buscarEn(detalle::Acceso::descriptor(archivo), Formato<R>::tamano, clave);
+  if (archivo.abierto()) {
+    if (Resultado r = archivo.alDia(); !r) return Busqueda{false, r};
+    return detalle::buscarEn(detalle::Acceso::descriptor(archivo), Formato<R>::tamano, clave);
+  }
+  detalle::Descriptor descriptor;
+  if (Resultado r = detalle::abrir(Formato<R>::archivo, detalle::Apertura::leer, descriptor); !r) {
+    // No file, no code: the append makes the file.
+    return Busqueda{false, r.falla == Falla::noExiste ? Resultado{} : r};
+  }
+  return detalle::buscarEn(descriptor.numero(), Formato<R>::tamano, clave);
 }
 
 }  // namespace
@@ -417,7 +493,11 @@ Recuperacion recuperarAlumnos() {
   // never replaced, and the scratch file stays as it is beside it.
   const Resultado r = sistema::renombrarSinPisar(kArchivoTemporal, kArchivoAlumnos);
   if (!r && r.falla == Falla::renombrar) {
-    return sistema::hayAlgo(kArchivoAlumnos) ? Recuperacion::nadaQueHacer : Recuperacion::dejado;
+    if (!sistema::hayAlgo(kArchivoAlumnos)) return Recuperacion::dejado;
+    // Another copy recovering at the same moment took the scratch file's
+    // name along with it; a scratch file still there met a student file
+    // made meanwhile.
+    return sistema::hayAlgo(kArchivoTemporal) ? Recuperacion::ocupado : Recuperacion::nadaQueHacer;
   }
   return Recuperacion::recuperado;
 }

@@ -15,19 +15,26 @@
 // new one, so an open file may be an old one: appends and code lookups go
 // to the file the name leads to now, opening it afresh when needed.
 //
+// Nor is a file kept open while a person types: where the system cannot
+// replace a file that is open, a copy holding one would keep every other
+// copy's deletion waiting. A closed Archivo is opened for each lookup or
+// append and closed again after it.
+//
 // A typical screen:
 //
 //   store::Archivo<store::Alumno> alumnos;
 //   if (!alumnos.abrirParaAgregar()) { ... }          // created when missing
+//   alumnos.cerrar();                                 // nothing held while the clerk types
 //   const store::Busqueda duplicado = store::buscarCodigo(alumnos, codigo);
 //   ...
 //   ...                                               // the clerk types the other fields
 //   const store::Resultado r = alumnos.agregarSiNuevo(estado.alumno);
 //   if (r.falla == store::Falla::repetido) { ... }   // another copy stored the code meanwhile
 //
-//   store::Recorrido recorrido(alumnos);
-//   while (recorrido.siguiente(estado.alumno)) { ... }
-//   if (!recorrido.estado()) { ... }                 // a read error cut the list short
+//   store::Lectura<store::Alumno> lectura;            // the listing
+//   if (!lectura.abrir()) { ... }
+//   while (lectura.siguiente(estado.alumno)) { ... }
+//   if (!lectura.estado()) { ... }                    // a read error or a replaced file
 #pragma once
 
 #include <chrono>
@@ -64,6 +71,9 @@ enum class Falla : std::uint8_t {
   // The code is stored already (by another copy while this one's clerk
   // typed): nothing was written.
   repetido,
+  // The file was replaced or removed since a reading of it began: what was
+  // read before came from the old file, and no more is read.
+  reemplazado,
 };
 
 // How long an append or a deletion waits for another copy's to end.
@@ -79,6 +89,19 @@ struct [[nodiscard]] Resultado {
 struct [[nodiscard]] Busqueda {
   bool encontrado = false;
   Resultado resultado;  // a read error before any match leaves encontrado false
+};
+
+// What was done with TEMPORAL.txt on finding no student file.
+enum class Recuperacion : std::uint8_t {
+  nadaQueHacer,  // ALUMNO.txt is there, or nothing is at TEMPORAL.txt
+  recuperado,    // TEMPORAL.txt, byte for byte, is now ALUMNO.txt
+  // ALUMNO.txt is missing and TEMPORAL.txt is left exactly as it is: not
+  // students by its layout, not a regular file with one name, or it could
+  // not be read or renamed.
+  dejado,
+  // TEMPORAL.txt holds students, but a new ALUMNO.txt appeared before it
+  // could take the name: the scratch file is left beside it, as it is.
+  ocupado,
 };
 
 namespace detalle {
@@ -113,8 +136,12 @@ enum class Apertura : std::uint8_t {
 };
 
 // Opens a regular file as `apertura` says; a file created is made durable
-// (its name flushed). Anything but a regular file is a failure.
-Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor);
+// (its name flushed), and kept even when that fails. Anything but a regular
+// file is a failure. Before the student file is created, the start-up
+// recovery (recuperarAlumnos) is run, and its outcome left in
+// `recuperacion` when given.
+Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor,
+                Recuperacion* recuperacion = nullptr);
 
 // Makes an open `descriptor` the file `nombre` leads to now: a file replaced
 // or removed since it was opened is closed and the name opened afresh as
@@ -133,12 +160,15 @@ struct Clave {
 Busqueda buscarEn(Manejador descriptor, std::size_t tamano, const Clave& clave);
 
 // Under the lock of the file `nombre` open on `descriptor` (brought up to
-// date first as alDia does): when `clave` is given and a stored record has
-// its code, nothing is written (Falla::repetido); otherwise writes one record
-// at the last whole-record boundary and fsyncs. On failure the file is put
-// back byte for byte.
+// date first as alDia does; opened as `apertura` says, and closed again
+// after, when closed): when `clave` is given and a stored record has its
+// code, nothing is written (Falla::repetido); otherwise writes one record at
+// the last whole-record boundary and fsyncs. On failure the file is put back
+// byte for byte. An open that ran the recovery leaves its outcome in
+// `recuperacion`.
 Resultado agregar(const char* nombre, Apertura apertura, Descriptor& descriptor,
-                  std::span<const unsigned char> registro, const Clave* clave);
+                  std::span<const unsigned char> registro, const Clave* clave,
+                  Recuperacion& recuperacion);
 
 // Delivers a file's whole records in order from offset 0, through one fixed
 // buffer, without moving the descriptor's offset.
@@ -175,6 +205,14 @@ class LectorBloques {
 
   // Once the end is reached, the length of a trailing fragment (0 if none).
   std::size_t sobrante() const noexcept { return fin_ - inicio_; }
+  // How far into the file it has read.
+  std::int64_t leido() const noexcept { return desplazamiento_; }
+
+  // Whether the next call reads the file (the buffer holds no whole record
+  // and the end is not reached yet).
+  bool leera() const noexcept { return !agotado_ && fin_ - inicio_ < tamanoRegistro_; }
+  // The file to read from next, at the same offset: the file opened afresh.
+  void usar(Manejador descriptor) noexcept { descriptor_ = descriptor; }
 
  private:
   bool rellenar() noexcept;
@@ -234,6 +272,32 @@ Resultado reemplazar(const char* nombre, const char* temporal, Apertura apertura
 
 struct Acceso;
 
+// Which file an open descriptor is: device and inode on POSIX, volume and
+// file index on Windows.
+struct Identidad {
+  std::uint64_t volumen = 0;
+  std::uint64_t indice = 0;
+  friend bool operator==(const Identidad&, const Identidad&) = default;
+};
+
+// What Lectura<R> does, for records of `tamanoRegistro` bytes in `nombre`.
+class LecturaSuelta {
+ public:
+  LecturaSuelta(const char* nombre, std::size_t tamanoRegistro) noexcept
+      : nombre_(nombre), lector_(-1, tamanoRegistro) {}
+
+  Resultado abrir();
+  const unsigned char* siguiente();
+  Resultado estado() const noexcept { return falla_ ? lector_.estado() : falla_; }
+
+ private:
+  const char* nombre_;
+  LectorBloques lector_;  // reads through a descriptor opened for each read
+  Identidad identidad_;   // the file opened first
+  Resultado falla_;       // what ended the reading early, if anything did
+  bool abierta_ = false;  // abrir() found the file
+};
+
 // A typed code, made ready to be compared with a great many stored code
 // fields of `ancho` bytes: a field holds the code when it is exactly its
 // characters followed by a zero or by the field's end (as codigoIgual says),
@@ -270,16 +334,20 @@ class Archivo {
   // Read-only. A missing file is Falla::noExiste.
   Resultado abrirParaLeer() { return abrir(detalle::Apertura::leer); }
   // Read and append, creating an empty file when there is none. A file
-  // created here whose name cannot be made durable is taken back.
+  // created here whose name cannot be made durable stays, and the failure
+  // is reported. A missing student file is first recovered from
+  // TEMPORAL.txt where it can be (see recuperacion()).
   Resultado abrirParaAgregar() { return abrir(detalle::Apertura::crear); }
 
   // Appends one record after the last whole record (overwriting a trailing
   // fragment) and fsyncs it, under the file's lock, to the file the name
-  // leads to now. On failure the file holds what it held before; Falla::enUso
-  // when another copy kept the lock too long.
+  // leads to now; a closed file is opened for the append, as it was opened
+  // last, and closed again. On failure the file holds what it held before;
+  // Falla::enUso when another copy kept the lock too long.
   Resultado agregar(const R& registro) {
     const Bytes<R> bytes = codificar(registro);
-    return detalle::agregar(Formato<R>::archivo, apertura_, descriptor_, bytes, nullptr);
+    return detalle::agregar(Formato<R>::archivo, apertura_, descriptor_, bytes, nullptr,
+                            recuperacion_);
   }
 
   // The same, unless a record with this one's code (up to its zero) is
@@ -290,7 +358,8 @@ class Archivo {
     const std::string_view campo(registro.codigo, sizeof registro.codigo);
     const detalle::Clave clave{campo.substr(0, campo.find('\0')), Formato<R>::codigo,
                                sizeof registro.codigo};
-    return detalle::agregar(Formato<R>::archivo, apertura_, descriptor_, bytes, &clave);
+    return detalle::agregar(Formato<R>::archivo, apertura_, descriptor_, bytes, &clave,
+                            recuperacion_);
   }
 
   // Makes the open file the one the name leads to now (see detalle::alDia).
@@ -299,16 +368,25 @@ class Archivo {
   bool abierto() const noexcept { return descriptor_.abierto(); }
   void cerrar() noexcept { descriptor_.cerrar(); }
 
+  // What the student file's recovery did when an open or append here found
+  // no student file to open, since last asked; nadaQueHacer otherwise.
+  Recuperacion recuperacion() noexcept {
+    const Recuperacion hecho = recuperacion_;
+    recuperacion_ = Recuperacion::nadaQueHacer;
+    return hecho;
+  }
+
  private:
   friend struct detalle::Acceso;
 
   Resultado abrir(detalle::Apertura apertura) {
     apertura_ = apertura;
-    return detalle::abrir(Formato<R>::archivo, apertura, descriptor_);
+    return detalle::abrir(Formato<R>::archivo, apertura, descriptor_, &recuperacion_);
   }
 
   detalle::Descriptor descriptor_;
-  detalle::Apertura apertura_ = detalle::Apertura::leer;  // how it was opened, to open it again
+  detalle::Apertura apertura_ = detalle::Apertura::leer;    // how it was opened, to open it again
+  Recuperacion recuperacion_ = Recuperacion::nadaQueHacer;  // not yet asked for
 };
 
 namespace detalle {
@@ -344,10 +422,40 @@ class Recorrido {
   detalle::LectorBloques lector_;
 };
 
+// Every whole record of R's file from the first to the last, in blocks, with
+// the file open only while a block is read: a page of a listing is read and
+// shown with nothing held open while the clerk reads it. A file that another
+// copy replaced (or removed) meanwhile is not read on as if it were the same
+// one: estado() then says Falla::reemplazado.
+template <class R>
+class Lectura {
+ public:
+  // Notes which file the name leads to, to read it from the start; a missing
+  // one is Falla::noExiste.
+  Resultado abrir() { return lectura_.abrir(); }
+
+  // Reads the next record into `registro`; false at the end of the file, on
+  // a read error or once the file is found replaced, which estado() tells
+  // apart.
+  bool siguiente(R& registro) {
+    const unsigned char* bytes = lectura_.siguiente();
+    if (bytes == nullptr) return false;
+    decodificar(BytesDe<R>(bytes, Formato<R>::tamano), registro);
+    return true;
+  }
+
+  Resultado estado() const noexcept { return lectura_.estado(); }
+
+ private:
+  detalle::LecturaSuelta lectura_{Formato<R>::archivo, Formato<R>::tamano};
+};
+
 // Whether any stored record's codigo equals `codigo` exactly (codigoIgual),
-// in the file the name leads to now (see Archivo::alDia). Stops at the first
-// match. No lock is taken: a record another copy is appending meanwhile may
-// be missed, and agregarSiNuevo's look under the lock is there for that.
+// in the file the name leads to now (see Archivo::alDia); a closed file is
+// opened for the lookup and closed after it, and a missing one holds no
+// code. Stops at the first match. No lock is taken: a record another copy is
+// appending meanwhile may be missed, and agregarSiNuevo's look under the
+// lock is there for that.
 Busqueda buscarCodigo(Archivo<Alumno>& alumnos, std::string_view codigo);
 Busqueda buscarCodigo(Archivo<Curso>& cursos, std::string_view codigo);
 
@@ -360,16 +468,6 @@ Busqueda buscarCodigo(Archivo<Curso>& cursos, std::string_view codigo);
 // deletion holds the student file's lock, and only its holder writes
 // TEMPORAL.txt; Falla::enUso when another copy kept it too long.
 Resultado eliminarAlumnos(std::string_view codigo);
-
-// What the start-up recovery did.
-enum class Recuperacion : std::uint8_t {
-  nadaQueHacer,  // ALUMNO.txt is there, or nothing is at TEMPORAL.txt
-  recuperado,    // TEMPORAL.txt, byte for byte, is now ALUMNO.txt
-  // ALUMNO.txt is missing and TEMPORAL.txt is left exactly as it is: not
-  // students by its layout, not a regular file with one name, or it could
-  // not be read or renamed.
-  dejado,
-};
 
 // A replacement made by removing ALUMNO.txt before renaming TEMPORAL.txt (as
 // other programs sharing these files may do) can be cut off between the two,

@@ -24,14 +24,17 @@ int ultimoError() noexcept;
 using detalle::Apertura;
 
 // Opens a regular file as `apertura` says; a file created is made durable
-// (its name flushed). Anything else is a failure: noExiste when there is no
-// such file to read or write, noSeAbre otherwise.
+// (its name flushed), and kept even when that fails. Anything else is a
+// failure: noExiste when there is no such file to read or write, noSeAbre
+// otherwise.
 Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor);
 void cerrar(Manejador manejador) noexcept;
 // Closes, telling whether the system reported a failed write at the close.
 bool cerrarComprobando(Descriptor& descriptor) noexcept;
 
 bool tamano(Manejador manejador, std::int64_t& bytes) noexcept;
+// Which file is open on `manejador`.
+bool identidad(Manejador manejador, detalle::Identidad& identidad) noexcept;
 // One read or write at an offset, not moving any file position; a read of
 // 0 bytes is the end of the file.
 bool leerEn(Manejador manejador, unsigned char* bytes, std::size_t cantidad,

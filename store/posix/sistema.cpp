@@ -71,8 +71,8 @@ Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor) {
   }
 
   // Open an existing file as it is; create one only when there is none, and
-  // know that we did, so that only a name we made is flushed or taken back.
-  // Another process creating the file in between sends us round again.
+  // know that we did, so that only a name we made is flushed. Another process
+  // creating the file in between sends us round again.
   for (int intento = 0; intento < 3; ++intento) {
     Descriptor nuevo(::open(nombre, O_RDWR | kBanderasComunes));
     if (nuevo.abierto()) {
@@ -87,10 +87,10 @@ Resultado abrir(const char* nombre, Apertura apertura, Descriptor& descriptor) {
       if (errno == EEXIST) continue;
       return falla(Falla::noSeAbre, errno);
     }
-    if (Resultado r = sincronizarDirectorio("."); !r) {
-      ::unlink(nombre);
-      return falla(Falla::noSeAbre, r.numeroError);
-    }
+    // The name stays even so: another copy may have opened the file the
+    // moment it appeared and stored a record in it, which removing the name
+    // would take away.
+    if (Resultado r = sincronizarDirectorio("."); !r) return falla(Falla::noSeAbre, r.numeroError);
     descriptor = std::move(nuevo);
     return {};
   }
@@ -109,6 +109,13 @@ bool tamano(Manejador manejador, std::int64_t& bytes) noexcept {
   struct stat datos {};
   if (::fstat(fd(manejador), &datos) != 0) return false;
   bytes = datos.st_size;
+  return true;
+}
+
+bool identidad(Manejador manejador, detalle::Identidad& identidad) noexcept {
+  struct stat datos {};
+  if (::fstat(fd(manejador), &datos) != 0) return false;
+  identidad = {static_cast<std::uint64_t>(datos.st_dev), static_cast<std::uint64_t>(datos.st_ino)};
   return true;
 }
 

@@ -118,6 +118,14 @@ bool tamano(Manejador manejador, std::int64_t& bytes) noexcept {
   return true;
 }
 
+bool identidad(Manejador manejador, detalle::Identidad& identidad) noexcept {
+  BY_HANDLE_FILE_INFORMATION datos{};
+  if (!::GetFileInformationByHandle(handle(manejador), &datos)) return false;
+  identidad = {datos.dwVolumeSerialNumber,
+               (std::uint64_t{datos.nFileIndexHigh} << 32) | datos.nFileIndexLow};
+  return true;
+}
+
 bool leerEn(Manejador manejador, unsigned char* bytes, std::size_t cantidad,
             std::int64_t desplazamiento, std::size_t& leidos) noexcept {
   OVERLAPPED posicion = en(desplazamiento);

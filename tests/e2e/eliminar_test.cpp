@@ -366,8 +366,8 @@ TEST_F(Eliminar, AStudentFileThatIsADirectoryIsReportedBeforeAnyCodeIsAsked) {
 // Failures made by strace on ALUMNO.txt alone, its calls counted from the
 // program's start. The scan for the code, then the rewrite's, each read the
 // small file whole in one pread64 and find its end in the next (a scan that
-// meets the code stops there); the screen opens the file first, the rewrite
-// second.
+// meets the code stops there); the screen opens the file first, the scan
+// second and the rewrite third.
 struct FallaInyectada {
   const char* name;
   std::string regla;
@@ -388,7 +388,7 @@ TEST_F(Eliminar, AFileThatFailsUnderTheScreenIsNeitherTakenForEmptyNorReportedDe
       // The rewrite says so where the cursor stood, on row 13, and waits for a
       // key that it does not echo; the screen's message then covers the end
       // of its own.
-      {"gone when the rewrite opens it", "openat:error=ENOENT:when=2", "5\n12345678A\nSa",
+      {"gone when the rewrite opens it", "openat:error=ENOENT:when=3", "5\n12345678A\nSa",
        kNoSeElimino, 13, "No existe"},
   };
   const std::string antes = bytes({kJuan, kAna, kLuis});

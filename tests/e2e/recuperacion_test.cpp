@@ -13,6 +13,7 @@
 namespace {
 
 constexpr const char kBanner[] = " Se recupero ALUMNO.txt desde TEMPORAL.txt ...!!! ";
+constexpr const char kNoRecuperado[] = " No se recupero TEMPORAL.txt: no contiene alumnos ...!!! ";
 
 std::string estudiante(const char* codigo, const char* apellido, std::int32_t edad) {
   store::Alumno alumno{};
@@ -62,8 +63,6 @@ TEST(Recuperacion, AnotherProgramsStudentsComeBackWhateverTheirLettersAndAges) {
   EXPECT_EQ(t.row(12), "      " + std::string(56, '_'));
 }
 
-constexpr const char kNoRecuperado[] = " No se recupero TEMPORAL.txt: no contiene alumnos ...!!! ";
-
 struct Arranque {
   const char* nombre;
   const char* alumnos;  // nullptr: no ALUMNO.txt
@@ -98,6 +97,55 @@ TEST(Recuperacion, AScratchFileLeftWhereItIsIsSaidAndNothingIsTouched) {
     e2e::expectMenu(t);
     EXPECT_EQ(dir.read("TEMPORAL.txt"), caso.temporal);
     EXPECT_EQ(dir.exists("ALUMNO.txt"), caso.alumnos != nullptr);
+  }
+}
+
+// A copy already at its menu when the student file goes missing, the
+// students only in TEMPORAL.txt: the first screen that would make a new
+// student file puts them back first, with the start-up's notice, and goes on
+// with them; a scratch file that is no students is said and left, and the
+// screen goes on with a new, empty student file.
+TEST(Recuperacion, AScreenThatFindsNoStudentFileRecoversItFirstAsStartUpDoes) {
+  const std::string dos =
+      estudiante("12345678A", "Perez", 20) + estudiante("87654321B", "Ruiz", 30);
+  const std::string texto = "Notas del curso de 2023: GARCIA 14, MUNOZ 17.\n";
+  struct Caso {
+    const char* nombre;
+    std::string temporal;
+    std::string opcion;
+    const char* aviso;
+    int fila;             // where the screen, drawn after the notice, asks first
+    std::string pedido;   // what it asks there, from column 1
+    std::string teclas;   // the rest of the visit
+    std::string alumnos;  // ALUMNO.txt afterwards
+  };
+  const Caso casos[] = {
+      {"student screen", dos, "1\r", kBanner, 8, std::string(17, ' ') + " * Codigo del Alumno   :",
+       "11111111CLuz\rAna\r41\rNx", dos + estudiante("11111111C", "Luz", 41)},
+      {"deletion screen", dos, "5\r", kBanner, 8, std::string(9, ' ') + " Ingrese codigo=",
+       "12345678A\rSabc", estudiante("87654321B", "Ruiz", 30)},
+      {"student screen, no students in it", texto, "1\r", kNoRecuperado, 8,
+       std::string(17, ' ') + " * Codigo del Alumno   :", "11111111CLuz\rAna\r41\rNx",
+       estudiante("11111111C", "Luz", 41)},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.nombre);
+    harness::ScratchDir dir;
+    harness::Terminal t(dir.path());
+    e2e::expectMenu(t);
+    dir.write("TEMPORAL.txt", c.temporal);
+    t.type(c.opcion);
+    {
+      SCOPED_TRACE(t.dump());
+      EXPECT_EQ(t.text(10, 12, static_cast<int>(std::strlen(c.aviso))), c.aviso);
+      EXPECT_EQ(t.row(c.fila), "");
+    }
+    t.type("x");
+    EXPECT_EQ(t.row(c.fila), c.pedido) << t.dump();
+    t.typeByteByByte(c.teclas);
+    e2e::expectMenu(t);
+    EXPECT_EQ(dir.read("ALUMNO.txt"), c.alumnos);
+    EXPECT_EQ(dir.exists("TEMPORAL.txt"), c.aviso == kNoRecuperado);
   }
 }
 

@@ -250,6 +250,35 @@ TEST_F(Reporte, AStudentFileThatIsADirectoryIsReportedAndNotListedAsEmpty) {
   EXPECT_EQ(dir.names(), std::vector<std::string>{"ALUMNO.txt"});
 }
 
+// The file is read in blocks of 4,443 students, each with the file open only
+// for that read. Another copy's deletion between two blocks puts a new file
+// in the old one's place: the listing says so rather than go on in the new
+// one as if it were the same list.
+TEST_F(Reporte, AFileReplacedBeforeTheNextBlockIsReadIsSaidAndTheListingEnds) {
+  constexpr int kFilas = 200;  // pages of 187 students
+  dir.write("ALUMNO.txt", harness::muchosAlumnos(5000));
+  Terminal t(dir.path(), {.rows = kFilas});
+  t.type("4\r");
+  EXPECT_EQ(t.row(10), filaDe({"00000001A", "Perez", "Juan", 20})) << t.dump();
+  dir.write("nuevo", harness::registros(harness::numerados(1, 3)));
+  std::filesystem::rename(dir.path() + "/nuevo", dir.path() + "/ALUMNO.txt");
+  const std::string aviso = " Archivo ALUMNO.txt reemplazado mientras se listaba ...!!! ";
+  int paginas = 1;
+  while (paginas < 30 && t.text(10, 20, static_cast<int>(aviso.size())) != aviso) {
+    t.type("x");
+    ++paginas;
+  }
+  {
+    SCOPED_TRACE(t.dump());
+    EXPECT_EQ(paginas, 24);  // the one whose last students need the second block
+    expectTitulo(t);
+    EXPECT_EQ(t.text(10, 20, static_cast<int>(aviso.size())), aviso);
+    EXPECT_EQ(t.row(7), "");
+  }
+  t.type("x");
+  e2e::expectMenu(t);
+}
+
 struct ErrorDeLectura {
   const char* name;
   const char* lecturaQueFalla;  // strace's count of the pread64 that fails

@@ -2,6 +2,8 @@
 // kind, and the state of the program's directory.
 #pragma once
 
+#include <sys/types.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "alumnos.hpp"
@@ -89,6 +92,17 @@ inline std::string sinCodigo(std::string_view alumnos, std::string_view codigo) 
     if (!store::codigoIgual(std::span<const char>(registro.data(), 15), codigo)) quedan += registro;
   }
   return quedan;
+}
+
+// Whether process `pid` has `archivo` (a name in its directory) open.
+inline bool tieneAbierto(pid_t pid, const std::string& archivo) {
+  std::error_code error;
+  for (const std::filesystem::directory_entry& fd :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    if (std::filesystem::read_symlink(fd.path(), error).filename() == archivo && !error)
+      return true;
+  }
+  return false;
 }
 
 // Empties the directory, whatever is in it.

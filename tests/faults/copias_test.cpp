@@ -387,23 +387,32 @@ TEST(VariasCopias, TheSameNewCodeTypedByThreeCopiesAtOnceIsStoredOnce) {
   }
 }
 
-TEST(VariasCopias, NoLockIsHeldWhileTheClerkTypes) {
+// Nor is a file held open: where an open file cannot be replaced, that would
+// keep another copy's deletion waiting.
+TEST(VariasCopias, NoLockAndNoOpenFileAreHeldWhileTheClerkTypes) {
   const Visita visitas[] = {
       {"Students", kAlumnos, {"1\r", "11111111C", "Ruiz\r", "Luis\r", "33\r", "N", "x"}},
       {"Courses", kCursos, {"2\r", "AB123C", "Quimica\r", "3\r", "x", "N"}},
       {"Grades", kNotas, {"3\r", "12345678A\r", "AB123C\r", "1\r2\r3\r4\r", "5\r", "x", "N"}},
       {"Deletion", kAlumnos, {"5\r", "87654321B\r", "S", "a", "b", "c"}},
+      {"Listing, three pages", kAlumnos, {"4\r", "x", "x", "x"}},
   };
   for (const Visita& v : visitas) {
     SCOPED_TRACE(v.name);
     harness::ScratchDir dir;
-    dir.write(kAlumnos, harness::registros({kJuan, kAna}));
+    dir.write(kAlumnos,
+              harness::registros({kJuan, kAna}) + harness::registros(harness::numerados(1, 28)));
     dir.write(kCursos, "");
     dir.write(kNotas, "");
     Terminal t(dir.path());
     for (const std::string& teclas : v.teclas) {
       t.typeByteByByte(teclas);
       EXPECT_TRUE(libre(dir.path() + "/" + v.archivo)) << "after " << teclas << "\n" << t.dump();
+      for (const std::string& archivo : {kAlumnos, kCursos, kNotas}) {
+        EXPECT_FALSE(fallos::tieneAbierto(t.pid(), archivo))
+            << archivo << " after " << teclas << "\n"
+            << t.dump();
+      }
     }
     EXPECT_EQ(t.row(3), "                    BASE DE DATOS DE ALUMNOS") << t.dump();
   }

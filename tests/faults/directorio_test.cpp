@@ -183,10 +183,11 @@ const Rareza kRarezas[] = {
      {fallos::kNoSeElimino},
      {fallos::kEliminado},
      nullptr},
-    // The notice that TEMPORAL.txt is left takes one key first.
+    // The notice that TEMPORAL.txt is left takes one key, at start-up and
+    // again where the student screen makes the missing file.
     {"ScratchFileIsADirectoryAndNoStudentFileWhenAddingAStudent",
      [](const Lugar& l) { l.carpeta("TEMPORAL.txt"); },
-     "x" + kAlta,
+     "x1\ny" + kAlta.substr(2),
      {kNoRecuperado, fallos::kOtroAlumno},
      {kRecuperado},
      [](Arbol& aqui, Arbol&) {

@@ -184,9 +184,10 @@ const std::string kOtrasNotas = fallos::nota("87654321B", "ZZ999Z", {20, 0, 10, 
 // of it is 1, 2, 3 or 5 on its own.
 //
 // At start-up the program looks for a deletion cut off before its rename
-// (ALUMNO.txt missing, TEMPORAL.txt there): failing that look changes
-// nothing. The student screen opens its file a second time when the first
-// open fails, so a single failure there goes unnoticed.
+// (ALUMNO.txt missing, TEMPORAL.txt there), and again before it makes a
+// student file: failing that look changes nothing. The student screen opens
+// its file a second time when the first open fails, so a single failure
+// there goes unnoticed. A screen opens its file for each lookup and append.
 const Operacion kOperaciones[] = {
     {"TheFirstStudentEver",
      "ALUMNO.txt",
@@ -199,14 +200,21 @@ const Operacion kOperaciones[] = {
      {
          {"newfstatat", "ALUMNO.txt", D::kSigue},
          {"openat", "TEMPORAL.txt", D::kSigue},
+         {"newfstatat", "ALUMNO.txt", D::kSigue},  // made only once TEMPORAL.txt is looked at
+         {"openat", "TEMPORAL.txt", D::kSigue},
          {"openat", "ALUMNO.txt", D::kSigue},
          {"openat", "ALUMNO.txt", D::kSigue},
          {"openat", ".", D::kSigue},
-         {"fsync", ".", D::kSigue},
+         {"fsync", ".", D::kSigue},  // the file stays, and the second open finds it
          {"close", ".", D::kSigue},
-         {"newfstatat", "ALUMNO.txt", D::kNoSeAbre},  // still the file the name leads to?
+         {"close", "ALUMNO.txt", D::kSigue},      // nothing held while the clerk types
+         {"openat", "ALUMNO.txt", D::kNoSeAbre},  // the code looked up
          {"newfstatat", "ALUMNO.txt", D::kNoSeAbre},
          {"pread64", "ALUMNO.txt", D::kNoSeAbre},
+         {"close", "ALUMNO.txt", D::kSigue},
+         {"newfstatat", "ALUMNO.txt", D::kSigue},
+         {"openat", "ALUMNO.txt", D::kNoSeGraba},
+         {"newfstatat", "ALUMNO.txt", D::kNoSeGraba},
          {"fcntl", "ALUMNO.txt", D::kNoSeGraba},  // the lock
          {"newfstatat", "ALUMNO.txt", D::kNoSeGraba},
          {"newfstatat", "ALUMNO.txt", D::kNoSeGraba},
@@ -228,12 +236,18 @@ const Operacion kOperaciones[] = {
      fallos::noSeGraba("ALUMNO.txt"),
      {
          {"newfstatat", "ALUMNO.txt", D::kSigue},
+         {"newfstatat", "ALUMNO.txt", D::kSigue},
          {"openat", "ALUMNO.txt", D::kSigue},
          {"newfstatat", "ALUMNO.txt", D::kSigue},
-         {"newfstatat", "ALUMNO.txt", D::kNoSeAbre},
+         {"close", "ALUMNO.txt", D::kSigue},
+         {"openat", "ALUMNO.txt", D::kNoSeAbre},
          {"newfstatat", "ALUMNO.txt", D::kNoSeAbre},
          {"pread64", "ALUMNO.txt", D::kNoSeAbre},
          {"pread64", "ALUMNO.txt", D::kNoSeAbre},
+         {"close", "ALUMNO.txt", D::kSigue},
+         {"newfstatat", "ALUMNO.txt", D::kSigue},
+         {"openat", "ALUMNO.txt", D::kNoSeGraba},
+         {"newfstatat", "ALUMNO.txt", D::kNoSeGraba},
          {"fcntl", "ALUMNO.txt", D::kNoSeGraba},
          {"newfstatat", "ALUMNO.txt", D::kNoSeGraba},
          {"newfstatat", "ALUMNO.txt", D::kNoSeGraba},
@@ -261,9 +275,13 @@ const Operacion kOperaciones[] = {
          {"openat", ".", D::kNoSeAbre},
          {"fsync", ".", D::kNoSeAbre},
          {"close", ".", D::kSigue},
-         {"newfstatat", "CURSO.txt", D::kNoSeAbre},
+         {"close", "CURSO.txt", D::kSigue},
+         {"openat", "CURSO.txt", D::kNoSeAbre},
          {"newfstatat", "CURSO.txt", D::kNoSeAbre},
          {"pread64", "CURSO.txt", D::kNoSeAbre},
+         {"close", "CURSO.txt", D::kSigue},
+         {"openat", "CURSO.txt", D::kNoSeGraba},
+         {"newfstatat", "CURSO.txt", D::kNoSeGraba},
          {"fcntl", "CURSO.txt", D::kNoSeGraba},
          {"newfstatat", "CURSO.txt", D::kNoSeGraba},
          {"newfstatat", "CURSO.txt", D::kNoSeGraba},
@@ -283,24 +301,17 @@ const Operacion kOperaciones[] = {
      fallos::noSeAbre("CURSO.txt"),
      fallos::noSeGraba("CURSO.txt"),
      {
-         {"newfstatat", "ALUMNO.txt", D::kSigue},
-         {"openat", "CURSO.txt", D::kNoSeAbre},
-         {"newfstatat", "CURSO.txt", D::kNoSeAbre},
-         {"newfstatat", "CURSO.txt", D::kNoSeAbre},
-         {"newfstatat", "CURSO.txt", D::kNoSeAbre},
-         {"pread64", "CURSO.txt", D::kNoSeAbre},
-         {"pread64", "CURSO.txt", D::kNoSeAbre},
-         {"fcntl", "CURSO.txt", D::kNoSeGraba},
-         {"newfstatat", "CURSO.txt", D::kNoSeGraba},
-         {"newfstatat", "CURSO.txt", D::kNoSeGraba},
-         {"pread64", "CURSO.txt", D::kNoSeGraba},
-         {"pread64", "CURSO.txt", D::kNoSeGraba},
-         {"newfstatat", "CURSO.txt", D::kNoSeGraba},
-         {"pread64", "CURSO.txt", D::kNoSeGraba},
-         {"pwrite64", "CURSO.txt", D::kNoSeGraba},
-         {"fsync", "CURSO.txt", D::kNoSeGraba},
-         {"fcntl", "CURSO.txt", D::kSigue},
-         {"close", "CURSO.txt", D::kSigue},
+         {"newfstatat", "ALUMNO.txt", D::kSigue},    {"openat", "CURSO.txt", D::kNoSeAbre},
+         {"newfstatat", "CURSO.txt", D::kNoSeAbre},  {"close", "CURSO.txt", D::kSigue},
+         {"openat", "CURSO.txt", D::kNoSeAbre},      {"newfstatat", "CURSO.txt", D::kNoSeAbre},
+         {"pread64", "CURSO.txt", D::kNoSeAbre},     {"pread64", "CURSO.txt", D::kNoSeAbre},
+         {"close", "CURSO.txt", D::kSigue},          {"openat", "CURSO.txt", D::kNoSeGraba},
+         {"newfstatat", "CURSO.txt", D::kNoSeGraba}, {"fcntl", "CURSO.txt", D::kNoSeGraba},
+         {"newfstatat", "CURSO.txt", D::kNoSeGraba}, {"newfstatat", "CURSO.txt", D::kNoSeGraba},
+         {"pread64", "CURSO.txt", D::kNoSeGraba},    {"pread64", "CURSO.txt", D::kNoSeGraba},
+         {"newfstatat", "CURSO.txt", D::kNoSeGraba}, {"pread64", "CURSO.txt", D::kNoSeGraba},
+         {"pwrite64", "CURSO.txt", D::kNoSeGraba},   {"fsync", "CURSO.txt", D::kNoSeGraba},
+         {"fcntl", "CURSO.txt", D::kSigue},          {"close", "CURSO.txt", D::kSigue},
      }},
     {"TheFirstGradesEver",
      "NOTAALUMNO.txt",
@@ -317,6 +328,9 @@ const Operacion kOperaciones[] = {
          {"openat", ".", D::kNoSeAbre},
          {"fsync", ".", D::kNoSeAbre},
          {"close", ".", D::kSigue},
+         {"close", "NOTAALUMNO.txt", D::kSigue},
+         {"openat", "NOTAALUMNO.txt", D::kNoSeGraba},
+         {"newfstatat", "NOTAALUMNO.txt", D::kNoSeGraba},
          {"fcntl", "NOTAALUMNO.txt", D::kNoSeGraba},
          {"newfstatat", "NOTAALUMNO.txt", D::kNoSeGraba},
          {"newfstatat", "NOTAALUMNO.txt", D::kNoSeGraba},
@@ -338,6 +352,9 @@ const Operacion kOperaciones[] = {
          {"newfstatat", "ALUMNO.txt", D::kSigue},
          {"openat", "NOTAALUMNO.txt", D::kNoSeAbre},
          {"newfstatat", "NOTAALUMNO.txt", D::kNoSeAbre},
+         {"close", "NOTAALUMNO.txt", D::kSigue},
+         {"openat", "NOTAALUMNO.txt", D::kNoSeGraba},
+         {"newfstatat", "NOTAALUMNO.txt", D::kNoSeGraba},
          {"fcntl", "NOTAALUMNO.txt", D::kNoSeGraba},
          {"newfstatat", "NOTAALUMNO.txt", D::kNoSeGraba},
          {"newfstatat", "NOTAALUMNO.txt", D::kNoSeGraba},
@@ -360,9 +377,11 @@ const Operacion kOperaciones[] = {
      fallos::kNoSeElimino,
      {
          {"newfstatat", "ALUMNO.txt", D::kSigue},
+         {"newfstatat", "ALUMNO.txt", D::kSigue},
          {"openat", "ALUMNO.txt", D::kNoSeAbre},
          {"newfstatat", "ALUMNO.txt", D::kNoSeAbre},
-         {"newfstatat", "ALUMNO.txt", D::kNoSeAbre},
+         {"close", "ALUMNO.txt", D::kSigue},
+         {"openat", "ALUMNO.txt", D::kNoSeAbre},
          {"newfstatat", "ALUMNO.txt", D::kNoSeAbre},
          {"pread64", "ALUMNO.txt", D::kNoSeAbre},
          {"close", "ALUMNO.txt", D::kSigue},

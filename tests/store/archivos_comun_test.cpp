@@ -438,3 +438,62 @@ TEST_F(Archivos, ScratchFileNeverTakesTheNameOfAStudentFileMadeMeanwhile) {
   EXPECT_EQ(leerArchivo(store::kArchivoAlumnos), dosAlumnos());
   EXPECT_FALSE(existe(store::kArchivoTemporal));
 }
+
+// The listing's reading holds the file open only while it reads a block: the
+// file can be changed between two blocks, even where an open file cannot be
+// replaced, and a reading that needs the next block says when the file it
+// began on is not there any more.
+TEST_F(Archivos, AReadingGoesOnAfterAppendsAndStopsAtAFileReplacedBetweenTwoBlocks) {
+  std::string viejo;
+  for (int i = 0; i < 6000; ++i)
+    viejo += bytesDe(alumno(std::to_string(10000000 + i) + "Z", "Otro", i % 61));
+  const std::string otro = dosAlumnos();
+  struct Caso {
+    const char* nombre;
+    void (*cambiar)(const std::string& otro);
+    Falla falla;
+    std::size_t leidos;  // bytes delivered in all
+  };
+  const Caso casos[] = {
+      {"nothing changes", [](const std::string&) {}, Falla::ninguna, 6000 * 59},
+      {"a student appended",
+       [](const std::string&) {
+         store::Archivo<Alumno> archivo;
+         ASSERT_TRUE(archivo.abrirParaAgregar());
+         ASSERT_TRUE(archivo.agregar(alumno("99999999Z", "X", 1)));
+       },
+       Falla::ninguna, 6001 * 59},
+      {"replaced by another file",
+       [](const std::string& nuevo) {
+         escribirArchivo("nuevo.txt", nuevo);
+         fs::rename("nuevo.txt", "ALUMNO.txt");
+       },
+       Falla::reemplazado, 0},
+      {"removed", [](const std::string&) { fs::remove("ALUMNO.txt"); }, Falla::reemplazado, 0},
+  };
+  for (const Caso& caso : casos) {
+    SCOPED_TRACE(caso.nombre);
+    escribirArchivo("ALUMNO.txt", viejo);
+    store::Lectura<Alumno> lectura;
+    ASSERT_TRUE(lectura.abrir());
+    std::string leido;
+    Alumno registro;
+    for (int i = 0; i < 100 && lectura.siguiente(registro); ++i)
+      leido += bytesDe(registro);
+    caso.cambiar(otro);
+    while (lectura.siguiente(registro))
+      leido += bytesDe(registro);
+    EXPECT_EQ(lectura.estado().falla, caso.falla);
+    if (caso.falla == Falla::ninguna) {
+      EXPECT_EQ(leido.size(), caso.leidos);
+      EXPECT_EQ(leido.substr(0, viejo.size()), viejo);
+    } else {
+      // What one block held, all from the file first read, and no more.
+      EXPECT_GT(leido.size(), 100u * 59);
+      EXPECT_LT(leido.size(), viejo.size());
+      EXPECT_EQ(leido, viejo.substr(0, leido.size()));
+    }
+  }
+  store::Lectura<Alumno> ninguna;
+  EXPECT_EQ(ninguna.abrir().falla, Falla::noExiste);
+}

@@ -116,10 +116,10 @@ TEST_F(Archivos, ADirectoryInPlaceOfTheFileIsNeverTakenForAnEmptyFile) {
   store::Resultado estado;
   EXPECT_TRUE(codigosEscaneados(archivo, &estado).empty());
   EXPECT_EQ(estado.falla, Falla::lectura);
-  EXPECT_EQ(store::buscarCodigo(archivo, "12345678A").resultado.falla, Falla::lectura);
+  EXPECT_EQ(store::buscarCodigo(archivo, "12345678A").resultado.falla, Falla::noSeAbre);
 
   const store::Resultado agregado = archivo.agregar(a_);
-  EXPECT_EQ(agregado.falla, Falla::escritura);
+  EXPECT_EQ(agregado.falla, Falla::noSeAbre);
 
   const store::Resultado reescrito = store::eliminarAlumnos("00000000X");
   EXPECT_EQ(reescrito.falla, Falla::noSeAbre);
