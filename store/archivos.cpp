@@ -255,6 +255,19 @@ using Reloj = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kPrimeraPausa{1};
 constexpr std::chrono::milliseconds kPausaMaxima{10};
 
+// From the scratch file's first write to the folder's flush after it took
+// the file's name, a signal that ends the program waits: whether it comes
+// from a clerk closing the window, a shutdown or a kill, the file is then
+// either the old one or the new one, and the scratch file is gone. Only
+// SIGKILL cannot wait; the next deletion removes what it leaves.
+class SenalesRetenidas {
+ public:
+  SenalesRetenidas() noexcept { sistema::retenerSenales(); }
+  ~SenalesRetenidas() { sistema::soltarSenales(); }
+  SenalesRetenidas(const SenalesRetenidas&) = delete;
+  SenalesRetenidas& operator=(const SenalesRetenidas&) = delete;
+};
+
 // Gives the lock back at the end of the scope. Should the system refuse,
 // the descriptor is closed, which gives it back too: a lock left held would
 // stop every other copy while this one's clerk types.
@@ -273,6 +286,12 @@ class Liberar {
 
 }  // namespace
 
+// The scratch file through which `nombre` is replaced, or nullptr for a file
+// that is only ever appended to.
+const char* temporalDe(const char* nombre) {
+  return std::string_view(nombre) == kArchivoAlumnos ? kArchivoTemporal : nullptr;
+}
+
 // Takes the lock of the file `nombre` open on `descriptor`, waiting for other
 // copies up to kEsperaMaxima. Once it is taken, the name must still lead to
 // the file locked: the copy that held the lock may have put a new file in
@@ -284,20 +303,21 @@ Resultado bloquear(const char* nombre, Apertura apertura, Descriptor& descriptor
   const Reloj::time_point limite = Reloj::now() + kEsperaMaxima;
   std::chrono::milliseconds pausa = kPrimeraPausa;
   for (;;) {
-    switch (intentarBloquear(descriptor.numero())) {
-      case Intento::fallido:
-        return falla(Falla::escritura, sistema::ultimoError());
-      case Intento::ocupado:
-        if (Reloj::now() >= limite) return falla(Falla::enUso, EAGAIN);
-        // Not held open while waiting: where a file that is open cannot be
-        // replaced, the waiting would keep the holder's deletion from ending.
-        descriptor.cerrar();
-        std::this_thread::sleep_for(pausa);
-        pausa = std::min(pausa * 2, kPausaMaxima);
-        if (Resultado r = abrir(nombre, apertura, descriptor, recuperacion); !r) return r;
-        continue;
-      case Intento::tomado:
-        break;
+    const Intento intento = intentarBloquear(descriptor.numero());
+    if (intento == Intento::fallido) return falla(Falla::escritura, sistema::ultimoError());
+    // A copy replacing the file may have let the lock go just before its new
+    // file takes the name: it is waited for as if it held the lock still. The
+    // name is looked at only after that, as it may change up to then.
+    if (intento == Intento::ocupado || sistema::reemplazoEnCurso(temporalDe(nombre))) {
+      if (Reloj::now() >= limite) return falla(Falla::enUso, EAGAIN);
+      // Not held open while waiting (closing gives back a lock just taken):
+      // where a file that is open cannot be replaced, the waiting would keep
+      // the holder's deletion from ending.
+      descriptor.cerrar();
+      std::this_thread::sleep_for(pausa);
+      pausa = std::min(pausa * 2, kPausaMaxima);
+      if (Resultado r = abrir(nombre, apertura, descriptor, recuperacion); !r) return r;
+      continue;
     }
     const Destino destino = adondeLleva(nombre, descriptor.numero());
     if (destino == Destino::esteArchivo) return {};
@@ -339,9 +359,7 @@ Resultado agregar(const char* nombre, Apertura apertura, Descriptor& descriptor,
 }
 
 Temporal::~Temporal() {
-  if (!existe_) return;
-  descriptor_.cerrar();
-  (void)sistema::quitar(nombre_);
+  if (existe_) sistema::descartar(nombre_, descriptor_);
 }
 
 Resultado Temporal::crear(Manejador original) {
@@ -364,11 +382,13 @@ Resultado Temporal::terminar() {
   if (!sistema::sincronizar(descriptor_.numero())) {
     return falla(Falla::escritura, sistema::ultimoError());
   }
-  // Some file systems report a failed write only at close.
-  if (!sistema::cerrarComprobando(descriptor_)) {
-    return falla(Falla::escritura, sistema::ultimoError());
-  }
   return {};
+}
+
+Resultado Temporal::ocupar(const std::string& destino, Descriptor& original) {
+  const Resultado r = sistema::reemplazar(nombre_, destino, original, descriptor_);
+  if (r || r.falla == Falla::sincronizarDirectorio) existe_ = false;
+  return r;
 }
 
 // The disk is asked to start on each few megabytes while the rest is
@@ -389,14 +409,14 @@ Resultado reemplazar(const char* nombre, const char* temporal, Apertura apertura
   if (Resultado r = abrir(nombre, apertura, original); !r) return r;
   if (Resultado r = bloquear(nombre, apertura, original); !r) return r;
 
+  // Declared before the scratch file, so that a scratch file left by a
+  // failure is removed before a held signal is acted on.
+  const SenalesRetenidas senales;
   Temporal nuevo(temporal);
   if (Resultado r = nuevo.crear(original.numero()); !r) return r;
   if (Resultado r = llenar(original.numero(), nuevo); !r) return r;
   if (Resultado r = nuevo.terminar(); !r) return r;
-
-  const Resultado r = sistema::reemplazar(temporal, sistema::archivoReal(nombre), original);
-  if (r || r.falla != Falla::renombrar) nuevo.entregado();
-  return r;
+  return nuevo.ocupar(sistema::archivoReal(nombre), original);
 }
 
 }  // namespace detalle
@@ -490,8 +510,13 @@ Recuperacion recuperarAlumnos() {
   // The students are in place once the name is; a directory that cannot be
   // flushed only leaves the new name at the mercy of a power cut. Another
   // copy may have made a new ALUMNO.txt since the look above: that one is
-  // never replaced, and the scratch file stays as it is beside it.
-  const Resultado r = sistema::renombrarSinPisar(kArchivoTemporal, kArchivoAlumnos);
+  // never replaced, and the scratch file stays as it is beside it. Where the
+  // name is given in two steps, a signal waits for both.
+  Resultado r;
+  {
+    const detalle::SenalesRetenidas senales;
+    r = sistema::renombrarSinPisar(kArchivoTemporal, kArchivoAlumnos);
+  }
   if (!r && r.falla == Falla::renombrar) {
     if (!sistema::hayAlgo(kArchivoAlumnos)) return Recuperacion::dejado;
     // Another copy recovering at the same moment took the scratch file's

@@ -44,6 +44,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "store/registros.hpp"
@@ -228,7 +229,7 @@ class LectorBloques {
 };
 
 // A scratch file taking a file's new contents, written front to back. It
-// is removed when destroyed, unless it has been handed over (entregado).
+// is removed when destroyed, unless it has taken the file's place (ocupar).
 class Temporal {
  public:
   explicit Temporal(const char* nombre) noexcept : nombre_(nombre) {}
@@ -241,9 +242,11 @@ class Temporal {
   Resultado crear(Manejador original);
   // Writes `bytes` after everything written so far.
   Resultado escribir(const unsigned char* bytes, std::size_t cantidad);
-  // Flushes and closes; the file then holds every byte on the disk.
+  // Flushes; the file then holds every byte on the disk.
   Resultado terminar();
-  void entregado() noexcept { existe_ = false; }
+  // Takes the place of `destino`, the file open and locked on `original`
+  // (see sistema::reemplazar).
+  Resultado ocupar(const std::string& destino, Descriptor& original);
 
  private:
   void empezarAGrabar();

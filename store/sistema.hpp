@@ -51,17 +51,36 @@ void empezarAGrabar(Manejador manejador, std::int64_t desde, std::int64_t hasta)
 // A new, empty scratch file `nombre` for writing, made with `origen`'s
 // permissions. A stale one is removed first, never written through.
 Resultado crearTemporal(const char* nombre, Manejador origen, Descriptor& temporal);
-bool quitar(const char* nombre) noexcept;
+// Removes the scratch file `nombre` this copy made, open on `temporal` or
+// already closed, and closes it.
+void descartar(const char* nombre, Descriptor& temporal) noexcept;
 
 // The file a name stands for, where the platform has links that lead elsewhere.
 std::string archivoReal(const char* nombre);
-// `origen` takes `destino`'s place in one step, and the change to the names
-// is on the disk; renombrar when the step fails (then nothing changed),
-// sincronizarDirectorio when only the last part failed. `abierto` is the
-// file being replaced, held open (and locked) by the caller, or none: kept
-// open through the step where the platform allows it, closed first where a
-// file held open cannot be replaced.
-Resultado reemplazar(const char* origen, const std::string& destino, Descriptor& abierto);
+// `origen`, written and flushed through `nuevo`, takes `destino`'s place in
+// one step, and the change to the names is on the disk; renombrar when the
+// step fails (then nothing changed), sincronizarDirectorio when only the
+// last part failed, escritura when closing `nuevo` reported a failed write.
+// `abierto` is the file being replaced, held open (and locked) by the
+// caller, or none: kept open through the step where the platform allows it,
+// closed first where a file held open cannot be replaced. There, other
+// copies that have the old file open for a moment are waited for up to
+// kEsperaMaxima (enUso after that, nothing changed), and `nuevo`'s lock
+// tells them meanwhile that the file is being replaced (reemplazoEnCurso).
+// `nuevo` is closed on success.
+Resultado reemplazar(const char* origen, const std::string& destino, Descriptor& abierto,
+                     Descriptor& nuevo);
+
+// Whether another copy is replacing the file whose scratch file is
+// `temporal` while not holding that file's lock any more (see reemplazar):
+// a copy that has just taken the lock must then wait as if it had not.
+bool reemplazoEnCurso(const char* temporal) noexcept;
+
+// The signals, or the console's control events, that would end the program
+// are held back from retenerSenales to soltarSenales and acted on then: a
+// replacement of a file is never cut off half done by them.
+void retenerSenales() noexcept;
+void soltarSenales() noexcept;
 
 // `origen` takes the name `destino` in one step, only while nothing has that
 // name: a file another copy of the program has just made there is never

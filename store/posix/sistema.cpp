@@ -3,6 +3,7 @@
 #include "store/sistema.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,8 +177,9 @@ Resultado crearTemporal(const char* nombre, Manejador origen, Descriptor& tempor
   return {};
 }
 
-bool quitar(const char* nombre) noexcept {
-  return ::unlink(nombre) == 0;
+void descartar(const char* nombre, Descriptor& temporal) noexcept {
+  temporal.cerrar();
+  (void)::unlink(nombre);
 }
 
 // A student file kept elsewhere through a symbolic link is replaced there,
@@ -191,10 +193,40 @@ std::string archivoReal(const char* nombre) {
 }
 
 // rename is atomic: there is no moment without a file by that name. The
-// file replaced may stay open, and locked, until the new one is in place.
-Resultado reemplazar(const char* origen, const std::string& destino, Descriptor&) {
+// file replaced may stay open, and locked, until the new one is in place, so
+// no other copy ever needs to be told that a replacement is under way.
+Resultado reemplazar(const char* origen, const std::string& destino, Descriptor&,
+                     Descriptor& nuevo) {
+  // Some file systems report a failed write only at close.
+  if (!cerrarComprobando(nuevo)) return falla(Falla::escritura, errno);
   if (::rename(origen, destino.c_str()) != 0) return falla(Falla::renombrar, errno);
   return sincronizarDirectorio(directorioDe(destino).c_str());
+}
+
+bool reemplazoEnCurso(const char*) noexcept {
+  return false;
+}
+
+namespace {
+
+// The signals that end the program: the console's handlers give the
+// terminal back and end it once they are let through.
+sigset_t antesDeRetener;
+bool retenidas = false;
+
+}  // namespace
+
+void retenerSenales() noexcept {
+  sigset_t senales;
+  ::sigemptyset(&senales);
+  for (const int senal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT})
+    ::sigaddset(&senales, senal);
+  retenidas = ::sigprocmask(SIG_BLOCK, &senales, &antesDeRetener) == 0;
+}
+
+void soltarSenales() noexcept {
+  if (retenidas) (void)::sigprocmask(SIG_SETMASK, &antesDeRetener, nullptr);
+  retenidas = false;
 }
 
 Resultado renombrarSinPisar(const char* origen, const char* destino) {

@@ -1,15 +1,17 @@
 // The record files' system calls on Windows: handles from CreateFileA, always
-// binary, shared for reading, writing and deleting (so that another copy of
-// the program holding a file open never makes the replacement fail);
-// ReadFile / WriteFile at an offset, FlushFileBuffers, SetEndOfFile, and
-// MoveFileExA for the one-step replacement. There is no directory to flush:
-// MOVEFILE_WRITE_THROUGH returns once the new name is on the disk.
+// binary, shared for reading, writing and deleting; ReadFile / WriteFile at an
+// offset, FlushFileBuffers, SetEndOfFile, a rename (or MoveFileExA) for the
+// one-step replacement and FlushFileBuffers on the folder's handle after it.
 #include "store/sistema.hpp"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <vector>
+
+#include "store/cerrojo.hpp"
 
 namespace store::sistema {
 namespace {
@@ -78,6 +80,38 @@ bool renombrarComoPosix(const char* origen, const std::string& destino) {
 
 DWORD trozo(std::size_t cantidad) {
   return static_cast<DWORD>(std::min<std::size_t>(cantidad, 1u << 30));
+}
+
+// The folder that holds `archivo`, as a name CreateFileA takes.
+std::string carpetaDe(const std::string& archivo) {
+  const std::size_t barra = archivo.find_last_of("\\/");
+  if (barra == std::string::npos) return ".";
+  return archivo.substr(0, barra + 1);
+}
+
+// Makes the latest change to a folder's names durable: FlushFileBuffers on a
+// handle to the folder, which needs write access and backup semantics to
+// open one. File systems that cannot flush a folder say so with these
+// errors; there is nothing more to do on them, as MOVEFILE_WRITE_THROUGH
+// flushes only a move done as a copy.
+Resultado sincronizarCarpeta(const std::string& archivo) {
+  const HANDLE carpeta =
+      ::CreateFileA(carpetaDe(archivo).c_str(), GENERIC_READ | GENERIC_WRITE, kCompartido, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  bool hecho = carpeta != INVALID_HANDLE_VALUE && ::FlushFileBuffers(carpeta);
+  const DWORD numero = hecho ? 0 : ::GetLastError();
+  if (carpeta != INVALID_HANDLE_VALUE) ::CloseHandle(carpeta);
+  hecho = hecho || numero == ERROR_INVALID_FUNCTION || numero == ERROR_NOT_SUPPORTED ||
+          numero == ERROR_INVALID_PARAMETER;
+  return hecho ? Resultado{} : falla(Falla::sincronizarDirectorio, static_cast<int>(numero));
+}
+
+// A file another process holds open, so that it cannot be replaced now.
+bool abiertoPorOtro(DWORD numero, const std::string& destino) {
+  if (numero == ERROR_SHARING_VIOLATION) return true;
+  // Access is also denied to a file marked read-only, which waiting mends not.
+  return numero == ERROR_ACCESS_DENIED &&
+         (::GetFileAttributesA(destino.c_str()) & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
 }  // namespace
@@ -170,15 +204,27 @@ Resultado crearTemporal(const char* nombre, Manejador, Descriptor& temporal) {
   if (!::DeleteFileA(nombre) && !noEsta(::GetLastError())) {
     return falla(Falla::noSeCrea, error());
   }
-  temporal =
-      Descriptor(manejadorDe(::CreateFileA(nombre, GENERIC_READ | GENERIC_WRITE, kCompartido,
-                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  temporal = Descriptor(
+      manejadorDe(::CreateFileA(nombre, GENERIC_READ | GENERIC_WRITE | DELETE, kCompartido, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
   if (!temporal.abierto()) return falla(Falla::noSeCrea, error());
   return {};
 }
 
-bool quitar(const char* nombre) noexcept {
-  return ::DeleteFileA(nombre) != 0;
+// Through its handle where it is open: the name may lead to another copy's
+// scratch file as soon as this one's lock is given back.
+void descartar(const char* nombre, Descriptor& temporal) noexcept {
+  if (!temporal.abierto()) {
+    (void)::DeleteFileA(nombre);
+    return;
+  }
+  FILE_DISPOSITION_INFO borrar{};
+  borrar.DeleteFile = TRUE;
+  if (!::SetFileInformationByHandle(handle(temporal.numero()), FileDispositionInfo, &borrar,
+                                    sizeof borrar)) {
+    (void)::DeleteFileA(nombre);
+  }
+  temporal.cerrar();
 }
 
 std::string archivoReal(const char* nombre) {
@@ -188,18 +234,49 @@ std::string archivoReal(const char* nombre) {
 // Windows 10 (from 1709) on NTFS replaces a file that others hold open with
 // delete sharing, as a POSIX rename does: tried first, the file replaced
 // still open and locked. Elsewhere (older Windows, other file systems, wine)
-// no file held open can be replaced: the caller's handle is closed, which
-// gives its lock back, just before MoveFileExA. A copy that appends in that
-// moment holds the old file open, so the move fails and nothing changes;
-// only a copy that opened, appended to and closed the old file all within
-// those two calls would see its record go with the old file.
-Resultado reemplazar(const char* origen, const std::string& destino, Descriptor& abierto) {
-  if (abierto.abierto() && renombrarComoPosix(origen, destino)) return {};
-  abierto.cerrar();
-  if (!::MoveFileExA(origen, destino.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return falla(Falla::renombrar, error());
+// no file held open can be replaced, the caller's own handle included: that
+// is closed, which gives its lock back, and the move is tried until no other
+// copy has the old file open. Meanwhile the scratch file's lock (the same
+// far byte, on `nuevo`) tells every copy that takes the old file's lock that
+// the file is being replaced, and it waits (reemplazoEnCurso): no record
+// goes into the old file, and no other deletion starts, before the new file
+// is in place. Once moved, `nuevo` is open on the file with the name, its
+// lock that file's lock, given back when the name is on the disk.
+Resultado reemplazar(const char* origen, const std::string& destino, Descriptor& abierto,
+                     Descriptor& nuevo) {
+  // A handle to a new file of our own: the lock cannot be taken already.
+  (void)detalle::intentarBloquear(nuevo.numero());
+  if (!abierto.abierto() || !renombrarComoPosix(origen, destino)) {
+    abierto.cerrar();
+    using Reloj = std::chrono::steady_clock;
+    const Reloj::time_point limite = Reloj::now() + kEsperaMaxima;
+    std::chrono::milliseconds pausa{1};
+    while (!::MoveFileExA(origen, destino.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const DWORD numero = ::GetLastError();
+      if (!abiertoPorOtro(numero, destino))
+        return falla(Falla::renombrar, static_cast<int>(numero));
+      if (Reloj::now() >= limite) return falla(Falla::enUso, static_cast<int>(numero));
+      std::this_thread::sleep_for(pausa);
+      pausa = std::min(pausa * 2, std::chrono::milliseconds{10});
+    }
   }
-  return {};
+  const Resultado r = sincronizarCarpeta(destino);
+  nuevo.cerrar();
+  return r;
+}
+
+bool reemplazoEnCurso(const char* temporal) noexcept {
+  if (temporal == nullptr) return false;
+  const HANDLE h = ::CreateFileA(temporal, GENERIC_READ, kCompartido, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  // A scratch file whose lock is free is one a killed copy left behind.
+  const detalle::Manejador manejador = manejadorDe(h);
+  const detalle::Intento intento = detalle::intentarBloquear(manejador);
+  if (intento == detalle::Intento::tomado) (void)detalle::desbloquear(manejador);
+  ::CloseHandle(h);
+  return intento == detalle::Intento::ocupado;
 }
 
 // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
@@ -207,7 +284,38 @@ Resultado renombrarSinPisar(const char* origen, const char* destino) {
   if (!::MoveFileExA(origen, destino, MOVEFILE_WRITE_THROUGH)) {
     return falla(Falla::renombrar, error());
   }
-  return {};
+  return sincronizarCarpeta(destino);
+}
+
+namespace {
+
+// Signalled while nothing is held back. A console control event runs its
+// handlers on a thread of its own, the last one added first: this one, added
+// for the length of a replacement, makes the event wait for its end; then
+// the console's own handler and the system's (which ends the program) run as
+// they would have. The store knows nothing of the console's handler, and
+// that one nothing of this.
+HANDLE sinRetener = nullptr;
+
+BOOL WINAPI esperarAlReemplazo(DWORD) {
+  ::WaitForSingleObject(sinRetener, INFINITE);
+  return FALSE;
+}
+
+}  // namespace
+
+void retenerSenales() noexcept {
+  if (sinRetener == nullptr) sinRetener = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  if (sinRetener == nullptr) return;
+  ::ResetEvent(sinRetener);
+  if (!::SetConsoleCtrlHandler(esperarAlReemplazo, TRUE)) ::SetEvent(sinRetener);
+}
+
+// The event first: a handler already waiting returns before it is removed.
+void soltarSenales() noexcept {
+  if (sinRetener == nullptr) return;
+  ::SetEvent(sinRetener);
+  ::SetConsoleCtrlHandler(esperarAlReemplazo, FALSE);
 }
 
 bool hayAlgo(const char* nombre) noexcept {

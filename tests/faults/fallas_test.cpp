@@ -399,9 +399,9 @@ const Operacion kOperaciones[] = {
          {"pwrite64", "TEMPORAL.txt", D::kNoSeGraba},
          {"pread64", "ALUMNO.txt", D::kNoSeGraba},
          {"fsync", "TEMPORAL.txt", D::kNoSeGraba},
-         {"close", "TEMPORAL.txt", D::kNoSeGraba},
          // Is ALUMNO.txt a link? Not knowing, the name itself is replaced.
          {"newfstatat", "ALUMNO.txt", D::kSigue},
+         {"close", "TEMPORAL.txt", D::kNoSeGraba},
          {"rename", "TEMPORAL.txt", D::kNoSeGraba},
          {"openat", ".", D::kSigue},
          {"fsync", ".", D::kSigue},

@@ -1,11 +1,13 @@
 // One copy held by strace at one exact system call while another copy, or
 // the test, does what a second clerk could do in that moment: the moments a
 // review found records lost in, each with the sound result.
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -163,3 +165,45 @@ TEST(Instantes, AStartUpRecoveryThatFindsTheNameTakenMeanwhileSaysSo) {
 }
 
 }  // namespace
+
+// A signal that ends the program (a window closed, a shutdown, kill, Ctrl+C
+// or Ctrl+\) comes in the middle of a deletion, sent by strace as the
+// program enters one of its calls: it is acted on only once the new file
+// has the name and that is on the disk, and no scratch file is left.
+TEST(Instantes, ASignalThatEndsTheProgramWaitsForTheDeletionToEnd) {
+  std::string motivo;
+  const std::optional<std::string> strace = fallos::straceOSaltar(motivo);
+  if (!strace) GTEST_SKIP() << motivo;
+  // SIGQUIT's default action would leave a core file among the records.
+  const rlimit sinCore{0, 0};
+  ASSERT_EQ(::setrlimit(RLIMIT_CORE, &sinCore), 0);
+  struct Caso {
+    const char* nombre;
+    int senal;
+    std::string llamada;  // strace's name for it
+    int vez;              // counted from the program's start
+  };
+  const Caso casos[] = {
+      {"SIGTERM at the scratch file's first write", SIGTERM, "pwrite64", 1},
+      {"SIGHUP at the scratch file's flush", SIGHUP, "fsync", 1},
+      {"SIGINT at the rename", SIGINT, "rename", 1},
+      {"SIGQUIT at the folder's flush", SIGQUIT, "fsync", 2},
+  };
+  const std::string viejo = harness::registros(harness::numerados(1, 3));
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.nombre);
+    harness::ScratchDir dir;
+    dir.write("ALUMNO.txt", viejo);
+    const fallos::Traza traza =
+        fallos::trazar(*strace, dir, "5\n00000002A\nSabc0\n",
+                       {"-e", "trace=pwrite64,fsync,rename", "-e",
+                        "inject=" + c.llamada + ":signal=" + std::to_string(c.senal) +
+                            ":when=" + std::to_string(c.vez)});
+    EXPECT_EQ(traza.script.status, harness::killedBy(c.senal));
+    // Acted on after the folder's flush, the deletion's last call.
+    ASSERT_FALSE(traza.llamadas.empty());
+    EXPECT_EQ(fallos::describir(traza.llamadas.back()), "fsync #2 on .");
+    EXPECT_EQ(dir.read("ALUMNO.txt"), fallos::sinCodigo(viejo, "00000002A"));
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"ALUMNO.txt"});
+  }
+}

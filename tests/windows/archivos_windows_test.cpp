@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "comun.hpp"
 #include "store/archivos.hpp"
@@ -72,24 +73,67 @@ TEST_F(Archivos, AnAppendThatCannotWriteLeavesTheFileAndItsFragmentAsTheyWere) {
 }
 
 // Whether a file another copy holds open can be replaced is the file
-// system's to say (wine and older Windows refuse); either way the students
-// are all there, old or new, and no scratch file is left.
-TEST_F(Archivos, ADeletionBesideACopyHoldingTheFileOpenLosesNothing) {
-  escribirArchivo("ALUMNO.txt", dosAlumnos());
-  const HANDLE otra = abrirComoOtraCopia("ALUMNO.txt");
-  ASSERT_NE(otra, INVALID_HANDLE_VALUE);
-  const store::Resultado resultado = store::eliminarAlumnos("12345678A");
-  ::CloseHandle(otra);
-  if (resultado) {
-    EXPECT_EQ(leerArchivo("ALUMNO.txt"), bytesDe(b_));
-  } else {
-    EXPECT_EQ(resultado.falla, store::Falla::renombrar);
-    EXPECT_EQ(leerArchivo("ALUMNO.txt"), dosAlumnos());
+// system's to say (wine and older Windows refuse). Where it cannot, the
+// deletion waits for the other copy to close it, as it waits for the lock:
+// a copy that looks something up for a moment costs it nothing, and one that
+// holds the file longer than it waits leaves everything as it was.
+TEST_F(Archivos, ADeletionWaitsForACopyHoldingTheFileOpenForAMoment) {
+  struct Caso {
+    const char* nombre;
+    DWORD milisegundos;  // how long the other copy keeps the file open
+  };
+  const Caso casos[] = {{"for a moment", 300}, {"longer than a deletion waits", 11'000}};
+  for (const Caso& caso : casos) {
+    SCOPED_TRACE(caso.nombre);
+    escribirArchivo("ALUMNO.txt", dosAlumnos());
+    const HANDLE otra = abrirComoOtraCopia("ALUMNO.txt");
+    ASSERT_NE(otra, INVALID_HANDLE_VALUE);
+    std::thread cerrar([&] {
+      ::Sleep(caso.milisegundos);
+      ::CloseHandle(otra);
+    });
+    const store::Resultado resultado = store::eliminarAlumnos("12345678A");
+    cerrar.join();
+    if (resultado) {
+      EXPECT_EQ(leerArchivo("ALUMNO.txt"), bytesDe(b_));
+    } else {
+      EXPECT_GT(caso.milisegundos, 10'000u) << "a moment's reader made the deletion fail";
+      EXPECT_EQ(resultado.falla, store::Falla::enUso);
+      EXPECT_EQ(leerArchivo("ALUMNO.txt"), dosAlumnos());
+    }
+    EXPECT_FALSE(existe("TEMPORAL.txt"));
   }
+}
+
+// Where the deletion must let its lock go before the move, the scratch
+// file's lock stands for it: an append that gets the old file's lock then
+// waits, and goes to the new file once it has the name.
+TEST_F(Archivos, AnAppendWaitsForAReplacementThatHoldsTheScratchFilesLock) {
+  escribirArchivo("ALUMNO.txt", dosAlumnos());
+  store::Archivo<Alumno> archivo;
+  ASSERT_TRUE(archivo.abrirParaAgregar());
+  archivo.cerrar();  // as a screen keeps it while its clerk types
+  escribirArchivo("TEMPORAL.txt", bytesDe(b_));
+  const HANDLE reemplazo = abrirComoOtraCopia("TEMPORAL.txt");
+  ASSERT_NE(reemplazo, INVALID_HANDLE_VALUE);
+  OVERLAPPED cerrojo{};
+  cerrojo.OffsetHigh = 1u << 30;  // the far byte, 2^62
+  ASSERT_TRUE(::LockFileEx(reemplazo, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                           &cerrojo));
+  std::thread otraCopia([&] {
+    ::Sleep(300);
+    // The appender has the old file open only for moments.
+    for (int intento = 0; intento < 5000; ++intento) {
+      if (::MoveFileExA("TEMPORAL.txt", "ALUMNO.txt", MOVEFILE_REPLACE_EXISTING)) break;
+      ::Sleep(1);
+    }
+    ::CloseHandle(reemplazo);
+  });
+  const store::Resultado agregado = archivo.agregar(c_);
+  otraCopia.join();
+  EXPECT_TRUE(agregado);
+  EXPECT_EQ(leerArchivo("ALUMNO.txt"), bytesDe(b_) + bytesDe(c_));
   EXPECT_FALSE(existe("TEMPORAL.txt"));
-  // Once the other copy has closed it, the deletion goes through.
-  ASSERT_TRUE(store::eliminarAlumnos("12345678A"));
-  EXPECT_EQ(leerArchivo("ALUMNO.txt"), bytesDe(b_));
 }
 
 TEST_F(Archivos, AStudentFileOpenInAnotherCopyCanStillBeAppendedAndScanned) {
