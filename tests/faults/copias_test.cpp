@@ -162,10 +162,17 @@ std::size_t veces(const std::string& texto, const std::string& buscado) {
   return n;
 }
 
+// What a file holds against what it should: its records, those missing, and
+// those that should not be there (a deleted one back, or one twice).
+struct Recuento {
+  std::size_t registros = 0;
+  std::vector<std::string> perdidos, sobrantes;
+};
+
 // A file holds exactly the records of `grupos`, each once, with no fragment,
-// and each group's records in the group's order. Returns how many it holds.
-std::size_t expectExactamente(const std::string& bytes, std::size_t tamano,
-                              const std::vector<std::vector<std::string>>& grupos) {
+// and each group's records in the group's order.
+Recuento expectExactamente(const std::string& bytes, std::size_t tamano,
+                           const std::vector<std::vector<std::string>>& grupos) {
   EXPECT_EQ(bytes.size() % tamano, 0u) << "a fragment at the end";
   std::vector<std::string> registros;
   for (std::size_t i = 0; i + tamano <= bytes.size(); i += tamano)
@@ -192,7 +199,7 @@ std::size_t expectExactamente(const std::string& bytes, std::size_t tamano,
                       std::back_inserter(sobrantes));
   EXPECT_EQ(perdidos.size(), 0u) << "records lost";
   EXPECT_EQ(sobrantes.size(), 0u) << "records that should not be there, or twice";
-  return registros.size();
+  return {registros.size(), perdidos, sobrantes};
 }
 
 std::vector<std::string> comoRegistros(const std::vector<Estudiante>& estudiantes,
@@ -261,23 +268,16 @@ void ochoCopias(const harness::Options& programa, const char* cual, int rondas, 
                 borra[i] ? 0 : static_cast<std::size_t>(porCopiaAltas));
       masLarga = std::max(masLarga, copias[i].segundos);
     }
-    const std::string despues = dir.read(kAlumnos);
-    revisados += expectExactamente(despues, 59, grupos);
+    const Recuento recuento = expectExactamente(dir.read(kAlumnos), 59, grupos);
     EXPECT_EQ(dir.names(), std::vector<std::string>{kAlumnos});
-    // The figures behind the verdict.
-    std::vector<std::string> esperados;
-    for (const std::vector<std::string>& grupo : grupos)
-      esperados.insert(esperados.end(), grupo.begin(), grupo.end());
-    for (const std::string& registro : esperados)
-      perdidos += despues.find(registro) == std::string::npos;
-    for (const Estudiante& b : borrados)
-      devueltos += despues.find(harness::registro(b)) != std::string::npos;
-    std::vector<std::string> tenidos;
-    for (std::size_t i = 0; i + 59 <= despues.size(); i += 59)
-      tenidos.push_back(despues.substr(i, 59));
-    std::sort(tenidos.begin(), tenidos.end());
-    repetidos +=
-        static_cast<std::size_t>(tenidos.end() - std::unique(tenidos.begin(), tenidos.end()));
+    revisados += recuento.registros;
+    perdidos += recuento.perdidos.size();
+    for (const std::string& sobrante : recuento.sobrantes) {
+      const bool borrado = std::any_of(borrados.begin(), borrados.end(), [&](const Estudiante& b) {
+        return harness::registro(b) == sobrante;
+      });
+      ++(borrado ? devueltos : repetidos);
+    }
   }
   std::printf(
       "%s: %d rounds of 8 copies (4 entering %d students each, 4 deleting %d each): %zu records "
@@ -324,8 +324,8 @@ TEST(VariasCopias, CoursesAndGradesEnteredByEightCopiesAtOnceAreAllStored) {
     EXPECT_EQ(copia.script.status, 0);
     EXPECT_EQ(copia.script.errors, "");
   }
-  const std::size_t revisados = expectExactamente(dir.read(kCursos), 50, cursos) +
-                                expectExactamente(dir.read(kNotas), 35, notas);
+  const std::size_t revisados = expectExactamente(dir.read(kCursos), 50, cursos).registros +
+                                expectExactamente(dir.read(kNotas), 35, notas).registros;
   EXPECT_EQ(revisados, 2u * 4 * kPorCopia);
   std::printf("8 copies (4 entering courses, 4 grades): %zu records checked\n", revisados);
 }

@@ -9,9 +9,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <exception>
 #include <filesystem>
-#include <fstream>
+#include <future>
 #include <optional>
 #include <string>
 #include <thread>
@@ -63,34 +62,12 @@ void esperarQue(const char* que, Condicion condicion) {
 
 // The program run in `dir` on `entrada` under strace with `reglas`, in a
 // thread of its own, so that the test can act while strace holds it.
-class Retenida {
- public:
-  Retenida(const std::string& strace, const harness::ScratchDir& dir, std::string entrada,
-           std::vector<std::string> reglas)
-      : hilo_([this, strace, &dir, entrada = std::move(entrada), reglas = std::move(reglas)] {
-          try {
-            script_ = harness::runScript(dir.path(), entrada, harness::bajoStrace(strace, reglas));
-          } catch (...) {
-            error_ = std::current_exception();
-          }
-        }) {}
-  ~Retenida() {
-    if (hilo_.joinable()) hilo_.join();
-  }
-  Retenida(const Retenida&) = delete;
-  Retenida& operator=(const Retenida&) = delete;
-
-  const harness::Script& terminar() {
-    hilo_.join();
-    if (error_) std::rethrow_exception(error_);
-    return script_;
-  }
-
- private:
-  harness::Script script_;
-  std::exception_ptr error_;
-  std::thread hilo_;
-};
+std::future<harness::Script> retenida(const std::string& strace, const harness::ScratchDir& dir,
+                                      std::string entrada, std::vector<std::string> reglas) {
+  return std::async(std::launch::async, [&strace, &dir, entrada, reglas] {
+    return harness::runScript(dir.path(), entrada, harness::bajoStrace(strace, reglas));
+  });
+}
 
 // The folder's flush after a copy made a record file fails (a failing disk,
 // some network file systems) while a second copy has already opened the new
@@ -121,15 +98,14 @@ TEST(Instantes, AFolderFlushFailingAfterMakingAFileKeepsWhatAnotherCopyStoredInI
   for (const Caso& c : casos) {
     SCOPED_TRACE(c.nombre);
     harness::ScratchDir dir;
-    Retenida retenida(
-        *strace, dir, c.retenida,
-        {"-e", "trace=fsync", "-e", "inject=fsync:error=EIO:delay_enter=2000000:when=1"});
+    auto primera =
+        retenida(*strace, dir, c.retenida,
+                 {"-e", "trace=fsync", "-e", "inject=fsync:error=EIO:delay_enter=2000000:when=1"});
     // The folder's flush comes right after the file is made, and is held.
     esperarQue("the file made", [&] { return dir.exists(c.archivo); });
     const harness::Script otra = harness::runScript(dir.path(), c.otra);
-    const harness::Script& primera = retenida.terminar();
     EXPECT_TRUE(fallos::muestra(otra.output, c.otraMuestra));
-    EXPECT_TRUE(fallos::muestra(primera.output, c.retenidaMuestra));
+    EXPECT_TRUE(fallos::muestra(primera.get().output, c.retenidaMuestra));
     ASSERT_TRUE(dir.exists(c.archivo)) << "the file was taken away";
     EXPECT_EQ(dir.read(c.archivo), c.despues);
   }
@@ -148,14 +124,15 @@ TEST(Instantes, AStartUpRecoveryThatFindsTheNameTakenMeanwhileSaysSo) {
   dir.write("TEMPORAL.txt", recuperables);
   // The scratch file is flushed (held a moment, to be seen open), closed and
   // renamed (held long).
-  Retenida retenida(*strace, dir, "x0\n",
-                    {"-e", "trace=fsync,renameat2", "-e", "inject=fsync:delay_enter=300000:when=1",
-                     "-e", "inject=renameat2:delay_enter=2000000:when=1"});
+  auto arranque =
+      retenida(*strace, dir, "x0\n",
+               {"-e", "trace=fsync,renameat2", "-e", "inject=fsync:delay_enter=300000:when=1", "-e",
+                "inject=renameat2:delay_enter=2000000:when=1"});
   const pid_t pid = programaEn(dir);
   esperarQue("TEMPORAL.txt open", [&] { return fallos::tieneAbierto(pid, "TEMPORAL.txt"); });
   esperarQue("TEMPORAL.txt closed", [&] { return !fallos::tieneAbierto(pid, "TEMPORAL.txt"); });
   dir.write("ALUMNO.txt", nuevo);
-  const harness::Script& s = retenida.terminar();
+  const harness::Script s = arranque.get();
   EXPECT_EQ(s.status, 0);
   EXPECT_TRUE(
       fallos::muestra(s.output, " No se recupero TEMPORAL.txt: ya existe ALUMNO.txt ...!!! "))
