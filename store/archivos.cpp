@@ -286,8 +286,9 @@ class Liberar {
 
 }  // namespace
 
-// The scratch file through which `nombre` is replaced, or nullptr for a file
-// that is only ever appended to.
+// The scratch file through which `nombre` is replaced (reemplazar), or
+// nullptr for a file that is only ever appended to. Every file replaced
+// through one needs it here: a copy that takes the file's lock looks at it.
 const char* temporalDe(const char* nombre) {
   return std::string_view(nombre) == kArchivoAlumnos ? kArchivoTemporal : nullptr;
 }
