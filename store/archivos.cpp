@@ -287,10 +287,14 @@ class Liberar {
 }  // namespace
 
 // The scratch file through which `nombre` is replaced (reemplazar), or
-// nullptr for a file that is only ever appended to. Every file replaced
-// through one needs it here: a copy that takes the file's lock looks at it.
+// nullptr for a file that never is. Every file replaced through one needs it
+// here: a copy that takes the file's lock looks at it.
 const char* temporalDe(const char* nombre) {
-  return std::string_view(nombre) == kArchivoAlumnos ? kArchivoTemporal : nullptr;
+  const std::string_view archivo(nombre);
+  if (archivo == Formato<Alumno>::archivo) return Formato<Alumno>::temporal;
+  if (archivo == Formato<Curso>::archivo) return Formato<Curso>::temporal;
+  if (archivo == Formato<NotaAlumno>::archivo) return Formato<NotaAlumno>::temporal;
+  return nullptr;
 }
 
 // Takes the lock of the file `nombre` open on `descriptor`, waiting for other
@@ -481,6 +485,25 @@ Resultado eliminarAlumnos(std::string_view codigo) {
         // A read error would silently lose every record after it.
         return lector.estado();
       });
+}
+
+Resultado detalle::agregarTodos(const char* nombre, const char* temporal, std::size_t tamano,
+                                std::span<const unsigned char> registros, const Revisar& revisar) {
+  return reemplazar(nombre, temporal, Apertura::crear, [&](Manejador original, Temporal& nuevo) {
+    LectorBloques lector(original, tamano);
+    bool aceptados = true;
+    for (auto bloque = lector.siguienteBloque(); !bloque.empty();
+         bloque = lector.siguienteBloque()) {
+      // Every record is shown, so that all it turns down are known at once.
+      for (std::size_t i = 0; i < bloque.size(); i += tamano)
+        aceptados &= revisar(bloque.data() + i);
+      if (!aceptados) continue;
+      if (Resultado r = nuevo.escribir(bloque.data(), bloque.size()); !r) return r;
+    }
+    if (Resultado r = lector.estado(); !r) return r;
+    if (!aceptados) return Resultado{Falla::repetido, EEXIST};
+    return nuevo.escribir(registros.data(), registros.size());
+  });
 }
 
 Recuperacion recuperarAlumnos() {

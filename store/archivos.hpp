@@ -70,7 +70,7 @@ enum class Falla : std::uint8_t {
   // was changed.
   enUso,
   // The code is stored already (by another copy while this one's clerk
-  // typed): nothing was written.
+  // typed, or since an import's rows were checked): nothing was written.
   repetido,
   // The file was replaced or removed since a reading of it began: what was
   // read before came from the old file, and no more is read.
@@ -471,6 +471,25 @@ Busqueda buscarCodigo(Archivo<Curso>& cursos, std::string_view codigo);
 // deletion holds the student file's lock, and only its holder writes
 // TEMPORAL.txt; Falla::enUso when another copy kept it too long.
 Resultado eliminarAlumnos(std::string_view codigo);
+
+namespace detalle {
+// Whether a stored record may stay beside the records being added.
+using Revisar = std::function<bool(const unsigned char* registro)>;
+Resultado agregarTodos(const char* nombre, const char* temporal, std::size_t tamano,
+                       std::span<const unsigned char> registros, const Revisar& revisar);
+}  // namespace detalle
+
+// Adds `registros`, whole records of R one after another, after the whole
+// records of R's file (made when missing), all of them or none: the file is
+// replaced by its records followed by these (detalle::reemplazar), a
+// trailing fragment left out. Under the file's lock and before anything is
+// stored, `revisar` is shown every stored record; when it turns any down,
+// nothing is stored and the result is Falla::repetido.
+template <class R>
+Resultado agregarTodos(std::span<const unsigned char> registros, const detalle::Revisar& revisar) {
+  return detalle::agregarTodos(Formato<R>::archivo, Formato<R>::temporal, Formato<R>::tamano,
+                               registros, revisar);
+}
 
 // A replacement made by removing ALUMNO.txt before renaming TEMPORAL.txt (as
 // other programs sharing these files may do) can be cut off between the two,

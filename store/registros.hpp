@@ -31,8 +31,13 @@ namespace store {
 inline constexpr char kArchivoAlumnos[] = "ALUMNO.txt";
 inline constexpr char kArchivoCursos[] = "CURSO.txt";
 inline constexpr char kArchivoNotas[] = "NOTAALUMNO.txt";
-// Holds the kept students while a deletion rewrites the student file.
+// Holds the kept students while a deletion rewrites the student file, and
+// the students with those an import adds.
 inline constexpr char kArchivoTemporal[] = "TEMPORAL.txt";
+// Hold the courses and the grades with those an import adds: names no one
+// takes for a record file.
+inline constexpr char kArchivoTemporalCursos[] = "CURSO.txt.nuevo";
+inline constexpr char kArchivoTemporalNotas[] = "NOTAALUMNO.txt.nuevo";
 
 struct Alumno {
   char codigo[15];    // 8 digits and a letter, then a zero
@@ -69,6 +74,7 @@ struct Formato<Alumno> {
   static constexpr std::size_t edad = 55;
   static constexpr std::size_t tamano = 59;
   static constexpr const char* archivo = kArchivoAlumnos;
+  static constexpr const char* temporal = kArchivoTemporal;
 };
 
 template <>
@@ -78,6 +84,7 @@ struct Formato<Curso> {
   static constexpr std::size_t creditos = 46;
   static constexpr std::size_t tamano = 50;
   static constexpr const char* archivo = kArchivoCursos;
+  static constexpr const char* temporal = kArchivoTemporalCursos;
 };
 
 template <>
@@ -91,6 +98,7 @@ struct Formato<NotaAlumno> {
   static constexpr std::size_t examenFinal = 31;
   static constexpr std::size_t tamano = 35;
   static constexpr const char* archivo = kArchivoNotas;
+  static constexpr const char* temporal = kArchivoTemporalNotas;
 };
 
 // Each stored field follows the previous one with no gap and is exactly as
