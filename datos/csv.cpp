@@ -136,7 +136,7 @@ void EscritorCsv::decimas(std::int64_t valor) {
   numero(inicio, static_cast<std::size_t>(fin - inicio));
 }
 
-void EscritorCsv::encabezado(std::initializer_list<std::string_view> nombres) {
+void EscritorCsv::encabezado(std::span<const std::string_view> nombres) {
   for (const std::string_view nombre : nombres)
     texto(nombre);
   finDeFila();

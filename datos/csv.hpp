@@ -16,6 +16,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -181,7 +182,10 @@ class EscritorCsv {
     salida_.usado(2);
     primero_ = true;
   }
-  void encabezado(std::initializer_list<std::string_view> nombres);
+  void encabezado(std::span<const std::string_view> nombres);
+  void encabezado(std::initializer_list<std::string_view> nombres) {
+    encabezado(std::span(nombres.begin(), nombres.size()));
+  }
 
  private:
   // Where the next field goes, after its separator; `largo` counts the

@@ -14,7 +14,7 @@ namespace {
 // shown whole.
 template <class R, class F>
 Lectura exportarArchivo(EscritorCsv& csv, const Salida& salida,
-                        std::initializer_list<std::string_view> encabezado, F&& fila) {
+                        std::span<const std::string_view> encabezado, F&& fila) {
   Fuente<R> fuente;
   if (Lectura e = fuente.abrir()) return e;
   csv.encabezado(encabezado);
@@ -29,23 +29,21 @@ Lectura exportarArchivo(EscritorCsv& csv, const Salida& salida,
 
 Lectura exportarAlumnos(EscritorCsv& csv, const Salida& salida) {
   using F = Formato<Alumno>;
-  return exportarArchivo<Alumno>(csv, salida, {"codigo", "apellido", "nombre", "edad"},
-                                 [&](const unsigned char* bytes) {
-                                   csv.texto<sizeof(Alumno::codigo)>(bytes + F::codigo);
-                                   csv.texto<sizeof(Alumno::apellido)>(bytes + F::apellido);
-                                   csv.texto<sizeof(Alumno::nombre)>(bytes + F::nombre);
-                                   csv.entero(store::detalle::tomarEntero(bytes + F::edad));
-                                 });
+  return exportarArchivo<Alumno>(csv, salida, kEncabezadoAlumnos, [&](const unsigned char* bytes) {
+    csv.texto<sizeof(Alumno::codigo)>(bytes + F::codigo);
+    csv.texto<sizeof(Alumno::apellido)>(bytes + F::apellido);
+    csv.texto<sizeof(Alumno::nombre)>(bytes + F::nombre);
+    csv.entero(store::detalle::tomarEntero(bytes + F::edad));
+  });
 }
 
 Lectura exportarCursos(EscritorCsv& csv, const Salida& salida) {
   using F = Formato<Curso>;
-  return exportarArchivo<Curso>(csv, salida, {"codigo", "nombre", "creditos"},
-                                [&](const unsigned char* bytes) {
-                                  csv.texto<sizeof(Curso::codigo)>(bytes + F::codigo);
-                                  csv.texto<sizeof(Curso::nombre)>(bytes + F::nombre);
-                                  csv.entero(store::detalle::tomarEntero(bytes + F::creditos));
-                                });
+  return exportarArchivo<Curso>(csv, salida, kEncabezadoCursos, [&](const unsigned char* bytes) {
+    csv.texto<sizeof(Curso::codigo)>(bytes + F::codigo);
+    csv.texto<sizeof(Curso::nombre)>(bytes + F::nombre);
+    csv.entero(store::detalle::tomarEntero(bytes + F::creditos));
+  });
 }
 
 Lectura exportarNotas(EscritorCsv& csv, const Salida& salida) {
@@ -55,8 +53,7 @@ Lectura exportarNotas(EscritorCsv& csv, const Salida& salida) {
   if (Lectura e = notas.abrir()) return e;
   if (Lectura e = alumnos.abrir()) return e;
   if (Lectura e = cursos.abrir()) return e;
-  csv.encabezado({"codigoAlumno", "apellido", "nombre", "codigoCurso", "nombreCurso", "practica1",
-                  "practica2", "practica3", "examenParcial", "examenFinal", "promedio"});
+  csv.encabezado(kEncabezadoNotas);
   UnionNotas unionNotas(notas, alumnos, cursos);
   while (unionNotas.siguienteBloque()) {
     for (std::size_t i = 0; i < unionNotas.cantidad(); ++i) {

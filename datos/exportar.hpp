@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "datos/csv.hpp"
 #include "datos/lectura.hpp"
@@ -9,6 +10,13 @@
 namespace datos {
 
 enum class Tema : std::uint8_t { alumnos, cursos, notas };
+
+// Each export's header row: the names an import knows the columns by.
+inline constexpr std::string_view kEncabezadoAlumnos[] = {"codigo", "apellido", "nombre", "edad"};
+inline constexpr std::string_view kEncabezadoCursos[] = {"codigo", "nombre", "creditos"};
+inline constexpr std::string_view kEncabezadoNotas[] = {
+    "codigoAlumno", "apellido",  "nombre",        "codigoCurso", "nombreCurso", "practica1",
+    "practica2",    "practica3", "examenParcial", "examenFinal", "promedio"};
 
 // Writes a header row and then one row per whole record, in file order, to
 // `salida`; a missing file gives the header alone. Grades come with their

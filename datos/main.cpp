@@ -1,9 +1,12 @@
-// alumnos-datos: the school's files out to spreadsheets, and a check of them.
-// Run in the directory that holds the files; it only reads them.
+// alumnos-datos: the school's files out to spreadsheets and in from them, and
+// a check of them. Run in the directory that holds the files; only importar
+// changes them.
 //
 // Exit status: 0 done (verificar: no problem found); 1 verificar found
-// problems; 2 a usage error, a file that cannot be read or output that
-// cannot be written, told in one line on standard error.
+// problems, or importar stored nothing for rows that break the rules; 2 a
+// usage error, a file that cannot be read, written or locked in time, or
+// output that cannot be written, told in one line on standard error.
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +14,7 @@
 
 #include "datos/csv.hpp"
 #include "datos/exportar.hpp"
+#include "datos/importar.hpp"
 #include "datos/sistema.hpp"
 #include "datos/verificar.hpp"
 
@@ -22,11 +26,13 @@ constexpr int kError = 2;
 
 constexpr char kAyuda[] =
     "Uso: alumnos-datos exportar alumnos|cursos|notas [--separador C]\n"
+    "     alumnos-datos importar alumnos|cursos|notas ARCHIVO [--separador C]\n"
+    "                            [--probar] [--sin-acentos]\n"
     "     alumnos-datos verificar\n"
     "     alumnos-datos --help\n"
     "\n"
-    "Lee ALUMNO.txt, CURSO.txt y NOTAALUMNO.txt en el directorio actual, sin\n"
-    "cambiarlos.\n"
+    "Trabaja con ALUMNO.txt, CURSO.txt y NOTAALUMNO.txt en el directorio actual;\n"
+    "solo importar los cambia.\n"
     "\n"
     "  exportar alumnos   codigo, apellido, nombre y edad de cada alumno\n"
     "  exportar cursos    codigo, nombre y creditos de cada curso\n"
@@ -39,14 +45,26 @@ constexpr char kAyuda[] =
     "      caracter C en vez de la coma; con ; el promedio lleva coma decimal,\n"
     "      como esperan las hojas de calculo en castellano.\n"
     "\n"
+    "  importar alumnos|cursos|notas ARCHIVO\n"
+    "      Agrega las filas del archivo CSV ARCHIVO (- es la entrada estandar) al\n"
+    "      final del archivo de registros, todas o ninguna. La primera fila nombra\n"
+    "      las columnas como las escribe exportar, en cualquier orden; las demas\n"
+    "      columnas no se usan. Cada fila se revisa como en las pantallas; si una\n"
+    "      no sirve, no se guarda nada y se dice la linea, la columna y por que.\n"
+    "      El CSV puede estar en UTF-8 o en Windows-1252; el separador es el de la\n"
+    "      primera fila (coma, punto y coma o tabulador) o el de --separador C.\n"
+    "      --probar revisa y no guarda nada. --sin-acentos guarda las letras con\n"
+    "      acento, tilde, dieresis o cedilla como la letra sola (Munoz).\n"
+    "\n"
     "  verificar\n"
     "      Revisa los archivos y escribe una linea por cada problema (datos\n"
     "      danados) o aviso (notas de alumnos o cursos que no estan, un\n"
-    "      TEMPORAL.txt que quedo), con el archivo, el numero de registro y el\n"
-    "      codigo, y al final los totales.\n"
+    "      archivo temporal que quedo), con el archivo, el numero de registro y\n"
+    "      el codigo, y al final los totales.\n"
     "\n"
     "Estado de salida: 0 bien (verificar: sin problemas), 1 verificar encontro\n"
-    "problemas, 2 error de uso o un archivo que no se puede leer.\n";
+    "problemas o importar no guardo nada por filas que no sirven, 2 error de uso,\n"
+    "un archivo que no se puede leer o escribir, o en uso por otra copia.\n";
 
 // A word typed by the user, safe to show: control characters as '?'.
 std::string palabra(std::string_view texto) {
@@ -98,24 +116,41 @@ bool separadorValido(std::string_view texto) {
   return c >= ' ' && c <= '~' && c != '"' && !alfanumerico;
 }
 
+// Takes `--separador C` or `--separador=C` at palabras[i], moving i past it.
+// False when palabras[i] is no such option; an error of use in `error`
+// when the character is missing or not valid.
+bool leerSeparador(const std::vector<std::string_view>& palabras, std::size_t& i, char& separador,
+                   std::optional<int>& error) {
+  const std::string_view p = palabras[i];
+  std::string_view valor;
+  if (p == "--separador") {
+    if (i + 1 == palabras.size()) {
+      error = errorDeUso("falta el caracter despues de --separador");
+      return true;
+    }
+    valor = palabras[++i];
+  } else if (p.starts_with("--separador=")) {
+    valor = p.substr(std::string_view("--separador=").size());
+  } else {
+    return false;
+  }
+  if (!separadorValido(valor)) {
+    error = errorDeUso("separador no valido: " + palabra(valor) +
+                       "; debe ser un caracter que no sea letra, digito ni comillas");
+  } else {
+    separador = valor[0];
+  }
+  return true;
+}
+
 int ejecutarExportar(const std::vector<std::string_view>& palabras) {
   std::optional<datos::Tema> tema;
   char separador = ',';
   for (std::size_t i = 1; i < palabras.size(); ++i) {
     const std::string_view p = palabras[i];
-    if (p == "--separador" || p.starts_with("--separador=")) {
-      std::string_view valor;
-      if (p == "--separador") {
-        if (i + 1 == palabras.size()) return errorDeUso("falta el caracter despues de --separador");
-        valor = palabras[++i];
-      } else {
-        valor = p.substr(std::string_view("--separador=").size());
-      }
-      if (!separadorValido(valor)) {
-        return errorDeUso("separador no valido: " + palabra(valor) +
-                          "; debe ser un caracter que no sea letra, digito ni comillas");
-      }
-      separador = valor[0];
+    std::optional<int> error;
+    if (leerSeparador(palabras, i, separador, error)) {
+      if (error) return *error;
     } else if (!tema) {
       tema = temaDe(p);
       if (!tema)
@@ -130,6 +165,58 @@ int ejecutarExportar(const std::vector<std::string_view>& palabras) {
   return terminar(salida, lectura, kBien);
 }
 
+int ejecutarImportar(const std::vector<std::string_view>& palabras) {
+  std::optional<datos::Tema> tema;
+  std::optional<std::string_view> archivo;
+  datos::OpcionesImportar opciones;
+  for (std::size_t i = 1; i < palabras.size(); ++i) {
+    const std::string_view p = palabras[i];
+    std::optional<int> error;
+    if (leerSeparador(palabras, i, opciones.separador, error)) {
+      if (error) return *error;
+    } else if (p == "--probar") {
+      opciones.probar = true;
+    } else if (p == "--sin-acentos") {
+      opciones.sinAcentos = true;
+    } else if (p.starts_with("--")) {
+      return errorDeUso("opcion desconocida " + palabra(p));
+    } else if (!tema) {
+      tema = temaDe(p);
+      if (!tema)
+        return errorDeUso("no se puede importar " + palabra(p) + ": alumnos, cursos o notas");
+    } else if (!archivo) {
+      archivo = p;
+    } else {
+      return errorDeUso("sobra la palabra " + palabra(p));
+    }
+  }
+  if (!tema) return errorDeUso("falta que importar: alumnos, cursos o notas");
+  if (!archivo)
+    return errorDeUso("falta el archivo CSV que importar, o - para la entrada estandar");
+
+  const bool entrada = *archivo == "-";
+  const std::string nombre = entrada ? "la entrada estandar" : std::string(*archivo);
+  std::string csv;
+  if (const int e = datos::sistema::leerTodo(entrada ? nullptr : nombre.c_str(), csv); e != 0) {
+    return fallar("No se puede leer " + (entrada ? nombre : "el archivo " + nombre) + " (" +
+                  datos::sistema::motivo(e, entrada ? nullptr : nombre.c_str()) + ")");
+  }
+  datos::Salida salida(datos::sistema::escribirSalida);
+  std::size_t problemas = 0;
+  std::optional<std::string> fallo;
+  try {
+    fallo = datos::importar(*tema, csv, nombre, opciones, salida, problemas);
+  } catch (const std::bad_alloc&) {
+    // Rows beyond what memory holds: nothing was stored, nothing is left behind.
+    fallo = "No hay memoria para importar " + nombre;
+  }
+  if (fallo) {
+    (void)salida.terminar();
+    return fallar(*fallo);
+  }
+  return terminar(salida, std::nullopt, problemas == 0 ? kBien : kHayProblemas);
+}
+
 int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
   if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
   datos::Salida salida(datos::sistema::escribirSalida);
@@ -142,7 +229,7 @@ int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> palabras(argv + (argc > 0 ? 1 : 0), argv + argc);
-  if (palabras.empty()) return errorDeUso("falta la orden: exportar o verificar");
+  if (palabras.empty()) return errorDeUso("falta la orden: exportar, importar o verificar");
   const std::string_view orden = palabras[0];
   if (orden == "--help" || orden == "-h") {
     datos::Salida salida(datos::sistema::escribirSalida);
@@ -150,6 +237,7 @@ int main(int argc, char** argv) {
     return terminar(salida, std::nullopt, kBien);
   }
   if (orden == "exportar") return ejecutarExportar(palabras);
+  if (orden == "importar") return ejecutarImportar(palabras);
   if (orden == "verificar") return ejecutarVerificar(palabras);
-  return errorDeUso("orden desconocida " + palabra(orden) + ": exportar o verificar");
+  return errorDeUso("orden desconocida " + palabra(orden) + ": exportar, importar o verificar");
 }

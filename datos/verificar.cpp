@@ -256,6 +256,12 @@ Lectura verificar(Salida& salida, std::size_t& problemas) {
     informe.aviso(std::string(store::kArchivoTemporal) +
                   ": quedo de una eliminacion que no termino");
   }
+  // An import's of courses or grades, the same way.
+  for (const char* temporal : {store::kArchivoTemporalCursos, store::kArchivoTemporalNotas}) {
+    if (store::sistema::hayAlgo(temporal)) {
+      informe.aviso(std::string(temporal) + ": quedo de una importacion que no termino");
+    }
+  }
 
   problemas = informe.problemas();
   salida.poner("Revisados " + contar(cantidadAlumnos, "alumno", "alumnos") + ", " +

@@ -14,7 +14,7 @@ namespace datos {
 // trailing fragment, a text without its zero, a code not of its form, a name
 // with other than letters, a number out of its range, a student or course
 // code stored twice. Notices are not: grades whose student or course is in
-// no file, a TEMPORAL.txt left behind. `problemas` receives their number.
+// no file, a scratch file left behind. `problemas` receives their number.
 Lectura verificar(Salida& salida, std::size_t& problemas);
 
 }  // namespace datos

@@ -1,10 +1,14 @@
-// alumnos-datos on POSIX: write(2) on descriptors 1 and 2, errno's words.
+// alumnos-datos on POSIX: read(2) and write(2) on descriptors, errno's words.
 #include "datos/sistema.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 namespace datos::sistema {
 namespace {
@@ -22,7 +26,43 @@ int escribirTodo(int descriptor, std::string_view bytes) noexcept {
   return 0;
 }
 
+// What is left to read on `descriptor`, after `bytes`; 0 or errno. Memory
+// that runs out throws.
+int leerDesde(int descriptor, std::string& bytes) {
+  struct stat datos {};
+  if (::fstat(descriptor, &datos) != 0) return errno;
+  if (S_ISDIR(datos.st_mode)) return EISDIR;
+  if (S_ISREG(datos.st_mode)) bytes.reserve(static_cast<std::size_t>(datos.st_size));
+  char trozo[64 * 1024];
+  for (;;) {
+    const ssize_t leidos = ::read(descriptor, trozo, sizeof trozo);
+    if (leidos > 0) {
+      bytes.append(trozo, static_cast<std::size_t>(leidos));
+    } else if (leidos == 0) {
+      return 0;
+    } else if (errno != EINTR) {
+      return errno;
+    }
+  }
+}
+
 }  // namespace
+
+int leerTodo(const char* nombre, std::string& bytes) {
+  const int descriptor =
+      nombre == nullptr ? STDIN_FILENO : ::open(nombre, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) return errno;
+  int error = 0;
+  try {
+    error = leerDesde(descriptor, bytes);
+  } catch (const std::bad_alloc&) {
+    error = ENOMEM;
+  } catch (const std::length_error&) {
+    error = ENOMEM;
+  }
+  if (descriptor != STDIN_FILENO) ::close(descriptor);
+  return error;
+}
 
 int escribirSalida(std::string_view bytes) noexcept {
   return escribirTodo(STDOUT_FILENO, bytes);
@@ -36,6 +76,8 @@ int escribirErrores(std::string_view bytes) noexcept {
 // not a regular file.
 std::string motivo(int numeroError, const char*) {
   switch (numeroError) {
+    case ENOENT:
+      return "no existe";
     case EACCES:
     case EPERM:
       return "sin permiso";

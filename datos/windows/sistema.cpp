@@ -1,12 +1,15 @@
-// alumnos-datos on Windows: the standard handles from GetStdHandle, written
-// with WriteFile, which takes bytes as they are whether the handle is a file,
-// a pipe or a console (the C runtime's streams would turn every LF into
-// CR LF); GetLastError codes in words.
+// alumnos-datos on Windows: the standard handles from GetStdHandle, read
+// with ReadFile and written with WriteFile, which take bytes as they are
+// whether the handle is a file, a pipe or a console (the C runtime's streams
+// would turn every LF into CR LF, and stop reading at a Ctrl+Z); GetLastError
+// codes in words.
 #include "datos/sistema.hpp"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <new>
+#include <stdexcept>
 
 namespace datos::sistema {
 namespace {
@@ -36,7 +39,48 @@ bool esDirectorio(const char* archivo) {
   return atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// What is left to read on `origen`, after `bytes`; 0 or the GetLastError
+// code. Standard input ends at ERROR_BROKEN_PIPE when it is a pipe whose
+// writer has gone. Memory that runs out throws.
+int leerDesde(HANDLE origen, std::string& bytes) {
+  LARGE_INTEGER tamano{};
+  if (::GetFileType(origen) == FILE_TYPE_DISK && ::GetFileSizeEx(origen, &tamano)) {
+    bytes.reserve(static_cast<std::size_t>(tamano.QuadPart));
+  }
+  char trozo[64 * 1024];
+  for (;;) {
+    DWORD leidos = 0;
+    if (!::ReadFile(origen, trozo, sizeof trozo, &leidos, nullptr)) {
+      const DWORD numero = ::GetLastError();
+      return numero == ERROR_BROKEN_PIPE || numero == ERROR_HANDLE_EOF ? 0
+                                                                       : static_cast<int>(numero);
+    }
+    if (leidos == 0) return 0;
+    bytes.append(trozo, leidos);
+  }
+}
+
 }  // namespace
+
+int leerTodo(const char* nombre, std::string& bytes) {
+  const HANDLE origen = nombre == nullptr
+                            ? ::GetStdHandle(STD_INPUT_HANDLE)
+                            : ::CreateFileA(nombre, GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (origen == nullptr || origen == INVALID_HANDLE_VALUE)
+    return static_cast<int>(::GetLastError());
+  int error = 0;
+  try {
+    error = leerDesde(origen, bytes);
+  } catch (const std::bad_alloc&) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+  } catch (const std::length_error&) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+  }
+  if (nombre != nullptr) ::CloseHandle(origen);
+  return error;
+}
 
 int escribirSalida(std::string_view bytes) noexcept {
   return escribirTodo(STD_OUTPUT_HANDLE, bytes);
@@ -50,6 +94,9 @@ int escribirErrores(std::string_view bytes) noexcept {
 // The store says ERROR_BAD_FILE_TYPE for what is not a file on a disk.
 std::string motivo(int numeroError, const char* archivo) {
   switch (static_cast<DWORD>(numeroError)) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return "no existe";
     case ERROR_ACCESS_DENIED:
       return archivo != nullptr && esDirectorio(archivo) ? "es un directorio" : "sin permiso";
     case ERROR_SHARING_VIOLATION:

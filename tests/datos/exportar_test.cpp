@@ -279,8 +279,10 @@ TEST_P(ErrorDeUso, IsOneLineNamingTheWordWithStatusTwo) {
 INSTANTIATE_TEST_SUITE_P(
     Palabras, ErrorDeUso,
     ::testing::Values(
-        Uso{"NoCommand", {}, "falta la orden: exportar o verificar"},
-        Uso{"UnknownCommand", {"borrar"}, "orden desconocida \"borrar\": exportar o verificar"},
+        Uso{"NoCommand", {}, "falta la orden: exportar, importar o verificar"},
+        Uso{"UnknownCommand",
+            {"borrar"},
+            "orden desconocida \"borrar\": exportar, importar o verificar"},
         Uso{"NoSubject", {"exportar"}, "falta que exportar: alumnos, cursos o notas"},
         Uso{"OnlyASeparator",
             {"exportar", "--separador", ";"},
@@ -316,7 +318,13 @@ INSTANTIATE_TEST_SUITE_P(
             {"exportar", "notas", "--separador", "\xC2\xA6"},
             "separador no valido: \"\xC2\xA6\"; debe ser un caracter que no sea letra, digito "
             "ni comillas"},
-        Uso{"WordAfterCheck", {"verificar", "alumnos"}, "sobra la palabra \"alumnos\""}),
+        Uso{"WordAfterCheck", {"verificar", "alumnos"}, "sobra la palabra \"alumnos\""},
+        Uso{"ImportWithoutFile",
+            {"importar", "cursos", "--probar"},
+            "falta el archivo CSV que importar, o - para la entrada estandar"},
+        Uso{"ImportOfAnUnknownOption",
+            {"importar", "cursos", "a.csv", "--rapido"},
+            "opcion desconocida \"--rapido\""}),
     datos_test::PorNombre());
 
 TEST(Separador, MayComeBeforeTheSubjectOrWithAnEqualsSign) {
