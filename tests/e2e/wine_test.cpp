@@ -185,6 +185,73 @@ INSTANTIATE_TEST_SUITE_P(
         OrdenDatos{"Help", sinArchivos, {"--help"}, 0}),
     datos_test::PorNombre());
 
+// alumnos-datos.exe importar beside the POSIX program: the same rows into
+// the same files, from a file or from standard input, give the same report,
+// the same status and the same record files, byte for byte.
+struct Importacion {
+  const char* nombre;
+  friend void PrintTo(const Importacion& c, std::ostream* os) { *os << c.nombre; }
+  std::vector<std::string> palabras;
+  std::string csv;  // in a.csv, and on standard input
+  int estado;       // the POSIX program's exit status, so that the case is what it says
+};
+
+class ImportarExe : public ::testing::TestWithParam<Importacion> {};
+
+TEST_P(ImportarExe, StoresThePosixProgramsBytesAndSaysTheSame) {
+  const std::string wine = wineOrWhyNot();
+  if (const std::string why = whyNot(wine, kDatosExe); !why.empty()) GTEST_SKIP() << why;
+  startWine(wine);
+  const Importacion& c = GetParam();
+  harness::ScratchDir posix;
+  harness::ScratchDir windows;
+  for (const harness::ScratchDir* dir : {&posix, &windows}) {
+    datos_test::escribirEscuela(*dir);
+    dir->write("a.csv", c.csv);
+  }
+  harness::Options opciones;
+  opciones.program = ALUMNOS_DATOS_BINARY;
+  opciones.args = c.palabras;
+  const harness::Script enPosix = harness::runScript(posix.path(), c.csv, opciones);
+  ASSERT_EQ(enPosix.status, c.estado) << enPosix.output << enPosix.errors;
+
+  std::vector<std::string> args{kDatosExe};
+  args.insert(args.end(), c.palabras.begin(), c.palabras.end());
+  const harness::Script enWindows =
+      harness::runScript(windows.path(), c.csv, underWine(wine, args));
+  EXPECT_EQ(enWindows.status, enPosix.status) << enWindows.errors;
+  EXPECT_EQ(enWindows.errors, enPosix.errors);
+  EXPECT_TRUE(enWindows.output == enPosix.output) << difference(enWindows.output, enPosix.output);
+  ASSERT_EQ(windows.names(), posix.names());
+  for (const std::string& nombre : posix.names())
+    EXPECT_TRUE(windows.read(nombre) == posix.read(nombre)) << nombre;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wine, ImportarExe,
+    ::testing::Values(
+        Importacion{"StudentsInUtf8FromAFile",
+                    {"importar", "alumnos", "a.csv"},
+                    "\xEF\xBB\xBF"
+                    "C\xC3\xB3"
+                    "digo,Apellido,Nombre,Edad\r\n"
+                    "20231001A,Quispe,Rosa,17\r\n20231002B,Mamani,Luis,\r\n",
+                    0},
+        Importacion{"CoursesInWindows1252FromStandardInput",
+                    {"importar", "cursos", "-", "--sin-acentos"},
+                    "codigo;nombre;creditos\nQU302D;Qu\xEDmica;3\n",
+                    0},
+        Importacion{"GradesAfterAFragment",
+                    {"importar", "notas", "a.csv"},
+                    "codigoAlumno\tcodigoCurso\tpractica1\tpractica2\tpractica3\t"
+                    "examenParcial\texamenFinal\n'-1\xC3\x91\tMA101A\t1\t2\t3\t4\t5",
+                    0},
+        Importacion{"ABadRowStoresNothing",
+                    {"importar", "alumnos", "a.csv", "--probar"},
+                    "codigo,apellido,nombre,edad\n12345678A,Perez,Ana,20\n2023,de la Cruz,Ana,70\n",
+                    1}),
+    datos_test::PorNombre());
+
 // ---------------------------------------------------------------------------
 // alumnos.exe
 

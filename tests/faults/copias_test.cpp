@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -500,6 +501,93 @@ TEST(VariasCopias, ACopyKeptWaitingTooLongSaysTheFileIsInUseAndChangesNothing) {
   EXPECT_EQ(dir.read(kAlumnos), antes.at(kAlumnos));
   EXPECT_EQ(dir.read(kNotas), antes.at(kNotas));
   EXPECT_EQ(dir.names(), (std::vector<std::string>{kAlumnos, kCursos, kNotas}));
+}
+
+// The processes whose working directory is `directorio`, once there are
+// `cuantos` of them.
+std::vector<pid_t> trabajandoEn(const std::string& directorio, std::size_t cuantos) {
+  const std::filesystem::path buscado = std::filesystem::canonical(directorio);
+  const Reloj::time_point limite = Reloj::now() + 8s;
+  for (;;) {
+    std::vector<pid_t> hallados;
+    for (const auto& entrada : std::filesystem::directory_iterator("/proc")) {
+      std::error_code error;
+      const std::filesystem::path cwd =
+          std::filesystem::read_symlink(entrada.path() / "cwd", error);
+      if (!error && cwd == buscado) hallados.push_back(std::stoi(entrada.path().filename()));
+    }
+    if (hallados.size() >= cuantos || Reloj::now() >= limite) return hallados;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+// An import waits for the lock as the screens do. Given back in time, it
+// looks at the codes again under the lock and stores every row, or none
+// when another copy stored one of their codes meanwhile; kept waiting past
+// about ten seconds, it says so and stores nothing.
+TEST(VariasCopias, AnImportWaitsForTheLockAndLooksAtTheCodesAgainUnderIt) {
+  harness::ScratchDir dir;
+  const std::string alumnos = harness::registros({kJuan});
+  const std::string cursos = fallos::curso("ZZ999Z", "Arte", 1);
+  const std::string notas = fallos::nota("1", "2", {0, 0, 0, 0, 0});
+  dir.write(kAlumnos, alumnos);
+  dir.write(kCursos, cursos);
+  dir.write(kNotas, notas);
+  dir.write("a.csv", "codigo,apellido,nombre,edad\n11111111C,Ruiz,Luis,33\n");
+  dir.write("c.csv", "codigo,nombre,creditos\nAB123C,Quimica,3\n");
+  dir.write("n.csv",
+            "codigoAlumno,codigoCurso,practica1,practica2,practica3,examenParcial,examenFinal\n"
+            "1,2,3,4,5,6,7\n");
+  Cerrojo cerrojoAlumnos(dir.path() + "/" + kAlumnos);
+  Cerrojo cerrojoCursos(dir.path() + "/" + kCursos);
+  Cerrojo cerrojoNotas(dir.path() + "/" + kNotas);
+  ASSERT_TRUE(cerrojoAlumnos.tomar() && cerrojoCursos.tomar() && cerrojoNotas.tomar());
+
+  const std::vector<std::vector<std::string>> ordenes = {{"importar", "alumnos", "a.csv"},
+                                                         {"importar", "cursos", "c.csv"},
+                                                         {"importar", "notas", "n.csv"}};
+  std::vector<Copia> copias(ordenes.size());
+  std::vector<std::thread> hilos;
+  const Reloj::time_point inicio = Reloj::now();
+  for (std::size_t i = 0; i < ordenes.size(); ++i) {
+    hilos.emplace_back([&, i] {
+      harness::Options opciones = conPlazo(60s);
+      opciones.program = ALUMNOS_DATOS_BINARY;
+      opciones.args = ordenes[i];
+      copias[i].script = harness::runScript(dir.path(), "", opciones);
+      copias[i].segundos = std::chrono::duration<double>(Reloj::now() - inicio).count();
+    });
+  }
+  const std::vector<pid_t> procesos = trabajandoEn(dir.path(), ordenes.size());
+  EXPECT_EQ(procesos.size(), ordenes.size());
+  for (const pid_t pid : procesos)
+    esperarQueEspere(pid);
+  // Another copy stores the course's code, holding the lock as it does.
+  std::ofstream(dir.path() + "/" + kCursos, std::ios::binary | std::ios::app)
+      << fallos::curso("AB123C", "Otra", 2);
+  cerrojoAlumnos.soltar();
+  cerrojoCursos.soltar();
+  for (std::thread& hilo : hilos)
+    hilo.join();
+
+  EXPECT_EQ(copias[0].script.status, 0) << copias[0].script.errors;
+  EXPECT_EQ(copias[0].script.output, "Importado 1 alumno de a.csv\n");
+  EXPECT_EQ(dir.read(kAlumnos), alumnos + fallos::alumnoTecleado("11111111C", "Ruiz", "Luis", 33));
+
+  EXPECT_EQ(copias[1].script.status, 1) << copias[1].script.errors;
+  EXPECT_EQ(copias[1].script.output,
+            "linea 2, codigo: AB123C ya esta en CURSO.txt\nNo se importo nada de c.csv: 1 "
+            "problema\n");
+  EXPECT_EQ(dir.read(kCursos), cursos + fallos::curso("AB123C", "Otra", 2));
+
+  EXPECT_EQ(copias[2].script.status, 2);
+  EXPECT_EQ(copias[2].script.output, "");
+  EXPECT_EQ(copias[2].script.errors,
+            "alumnos-datos: Archivo NOTAALUMNO.txt en uso, intente mas tarde\n");
+  EXPECT_GE(copias[2].segundos, 9.0) << "gave up before about ten seconds";
+  EXPECT_EQ(dir.read(kNotas), notas);
+  EXPECT_EQ(dir.names(),
+            (std::vector<std::string>{kAlumnos, kCursos, kNotas, "a.csv", "c.csv", "n.csv"}));
 }
 
 // Another copy's deletion puts a new ALUMNO.txt in the old one's place while

@@ -1,6 +1,7 @@
-// A deletion killed at each of its system calls in turn, as a crash or a
-// power cut would stop it: the student file is always either every old
-// student or exactly the ones kept, and the next run deletes as usual.
+// A deletion or an import killed at each of its system calls in turn, as a
+// crash or a power cut would stop it: the student file is always either
+// every old student or exactly the ones kept, a file imported into holds
+// its records or those and every row, and the next run works as usual.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -166,6 +167,115 @@ TEST_P(DeletionKilled, AtEverySystemCallTheStudentFileIsWhollyOldOrNewAndTheNext
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DeletionKilled, ::testing::ValuesIn(kBorrados),
+                         [](const auto& caso) { return std::string(caso.param.name); });
+
+// ---------------------------------------------------------------------------
+// An import killed at each of its system calls: the file holds either its
+// records as they were or those followed by every row, never part of them;
+// a scratch file left behind is named by verificar and goes with the next
+// import.
+
+struct Importacion {
+  const char* name;
+  std::string tema;
+  std::string archivo;
+  std::string temporal;
+  std::string antes;  // the file's bytes before
+  std::string csv;
+  std::string filas;  // the rows as stored
+  std::string aviso;  // verificar's line for the scratch file
+};
+
+void PrintTo(const Importacion& i, std::ostream* os) {
+  *os << i.name;
+}
+
+const Importacion kImportaciones[] = {
+    {"TwoStudentsAfterThreeAndAFragment", "alumnos", kAlumnos, kTemporal,
+     harness::registros({{"12345678A", "Perez", "Juan", 20},
+                         {"87654321B", "Lopez", "Ana", 19},
+                         {"11111111C", "Ruiz", "Luis", 33}}) +
+         "frag",
+     "codigo,apellido,nombre,edad\n22222222D,Diaz,Eva,19\n33333333E,Soto,Leo,21\n",
+     fallos::alumnoTecleado("22222222D", "Diaz", "Eva", 19) +
+         fallos::alumnoTecleado("33333333E", "Soto", "Leo", 21),
+     "aviso: TEMPORAL.txt: quedo de una eliminacion que no termino\n"},
+    {"TwoCoursesAfterOne", "cursos", "CURSO.txt", "CURSO.txt.nuevo",
+     fallos::curso("MA101A", "Matematica", 4),
+     "codigo,nombre,creditos\nFI201B,Fisica,3\nQU301C,Quimica,2\n",
+     fallos::curso("FI201B", "Fisica", 3) + fallos::curso("QU301C", "Quimica", 2),
+     "aviso: CURSO.txt.nuevo: quedo de una importacion que no termino\n"},
+};
+
+harness::Script datos(const harness::ScratchDir& dir, std::vector<std::string> palabras) {
+  harness::Options opciones;
+  opciones.program = ALUMNOS_DATOS_BINARY;
+  opciones.args = std::move(palabras);
+  return harness::runScript(dir.path(), "", opciones);
+}
+
+class ImportKilled : public ::testing::TestWithParam<Importacion> {};
+
+TEST_P(ImportKilled, AtEverySystemCallTheFileHoldsItsRecordsOrThemAndEveryRow) {
+  std::string motivo;
+  const std::optional<std::string> strace = fallos::straceOSaltar(motivo);
+  if (!strace) GTEST_SKIP() << motivo;
+
+  const Importacion& c = GetParam();
+  const std::size_t tamano = c.tema == "alumnos" ? 59 : 50;
+  const std::string nuevo = c.antes.substr(0, c.antes.size() / tamano * tamano) + c.filas;
+  const std::vector<std::string> importar = {"importar", c.tema, "filas.csv"};
+  std::vector<std::string> programa = {ALUMNOS_DATOS_BINARY};
+  programa.insert(programa.end(), importar.begin(), importar.end());
+  harness::ScratchDir dir;
+  auto preparar = [&] {
+    fallos::vaciar(dir);
+    dir.write(c.archivo, c.antes);
+    dir.write("filas.csv", c.csv);
+  };
+
+  preparar();
+  const fallos::Traza referencia = fallos::trazar(*strace, dir, "", {}, 64, programa);
+  ASSERT_EQ(referencia.script.status, 0) << referencia.script.errors;
+  ASSERT_EQ(dir.read(c.archivo), nuevo);
+  const std::vector<Llamada> puntos = desdeElPrimerArchivo(referencia.llamadas);
+  ASSERT_GT(puntos.size(), 10u);
+
+  int viejos = 0;
+  int nuevos = 0;
+  for (const Llamada& punto : puntos) {
+    SCOPED_TRACE("killed at " + fallos::describir(punto));
+    preparar();
+    const fallos::Traza muerte =
+        fallos::trazar(*strace, dir, "", fallos::reglasPara(punto, "KILL"), 64, programa);
+    ASSERT_EQ(muerte.script.status, harness::killedBy(SIGKILL))
+        << "the run never reached that call: " << muerte.script.errors;
+    const std::string ahora = dir.read(c.archivo);
+    ASSERT_TRUE(ahora == c.antes || ahora == nuevo)
+        << c.archivo << " has " << ahora.size() << " bytes; old " << c.antes.size() << ", new "
+        << nuevo.size();
+    viejos += ahora == c.antes;
+    nuevos += ahora == nuevo;
+    for (const std::string& nombre : dir.names()) {
+      EXPECT_TRUE(nombre == c.archivo || nombre == c.temporal || nombre == "filas.csv") << nombre;
+    }
+    if (dir.exists(c.temporal)) {
+      EXPECT_NE(datos(dir, {"verificar"}).output.find(c.aviso), std::string::npos);
+    }
+    if (ahora == c.antes) {
+      const harness::Script otra = datos(dir, importar);
+      EXPECT_EQ(otra.status, 0) << otra.output << otra.errors;
+      EXPECT_EQ(dir.read(c.archivo), nuevo);
+      EXPECT_EQ(dir.names(), (std::vector<std::string>{c.archivo, "filas.csv"}));
+    }
+  }
+  std::printf("%s: %zu kill points, %d left the old file, %d the new\n", c.name, puntos.size(),
+              viejos, nuevos);
+  EXPECT_GT(viejos, 0);
+  EXPECT_GT(nuevos, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ImportKilled, ::testing::ValuesIn(kImportaciones),
                          [](const auto& caso) { return std::string(caso.param.name); });
 
 }  // namespace

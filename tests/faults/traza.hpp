@@ -195,18 +195,20 @@ inline std::vector<Llamada> leerTraza(const std::string& texto, const std::strin
   return llamadas;
 }
 
-// Runs the program in `dir` on `entrada` under strace with `reglas` and reads
-// its log. `largoCadenas` bounds the bytes logged of each string (strace -s).
+// Runs the program (`programa`, as bajoStrace takes it) in `dir` on `entrada`
+// under strace with `reglas` and reads its log. `largoCadenas` bounds the
+// bytes logged of each string (strace -s).
 inline Traza trazar(const std::string& strace, const harness::ScratchDir& dir,
                     std::string_view entrada, const std::vector<std::string>& reglas,
-                    int largoCadenas = 64) {
+                    int largoCadenas = 64,
+                    const std::vector<std::string>& programa = {ALUMNOS_BINARY}) {
   harness::ScratchDir registros;
   const std::string registro = registros.path() + "/strace.log";
   std::vector<std::string> todas = {"-y", "-xx", "-s", std::to_string(largoCadenas)};
   todas.insert(todas.end(), reglas.begin(), reglas.end());
   Traza traza;
-  traza.script =
-      harness::runScript(dir.path(), entrada, harness::bajoStrace(strace, todas, registro));
+  traza.script = harness::runScript(dir.path(), entrada,
+                                    harness::bajoStrace(strace, todas, registro, programa));
   if (!registros.exists("strace.log")) {
     throw std::runtime_error("strace wrote no log: " + traza.script.errors);
   }

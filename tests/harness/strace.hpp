@@ -43,16 +43,17 @@ inline std::optional<std::string> straceUtilizable() {
   return strace;
 }
 
-// Options that run the program under strace with `reglas` (such as
-// "-e", "inject=..."), strace's own report written to `registro` (thrown away
-// by default).
+// Options that run `programa` (alumnos by default; its path and arguments)
+// under strace with `reglas` (such as "-e", "inject=..."), strace's own
+// report written to `registro` (thrown away by default).
 inline harness::Options bajoStrace(const std::string& strace, std::vector<std::string> reglas,
-                                   const std::string& registro = "/dev/null") {
+                                   const std::string& registro = "/dev/null",
+                                   const std::vector<std::string>& programa = {ALUMNOS_BINARY}) {
   harness::Options opciones;
   opciones.program = strace;
   opciones.args = {"-f", "-qq", "-o", registro};
   opciones.args.insert(opciones.args.end(), reglas.begin(), reglas.end());
-  opciones.args.push_back(ALUMNOS_BINARY);
+  opciones.args.insert(opciones.args.end(), programa.begin(), programa.end());
   // LeakSanitizer cannot work under a tracer and would fail every run at its
   // end; the sanitizer build's other checks still run.
   const char* asan = std::getenv("ASAN_OPTIONS");
