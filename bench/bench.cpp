@@ -15,6 +15,10 @@
 //   files peak memory       exportar notas                                      vs  the same on
 //   empty files
 //
+// and alumnos-datos importar, 100,000 CSV rows into a file of 100,000
+// students against cp of the resulting file + sync, and its peak memory into
+// the million students against the same into no file.
+//
 // Each pair is run alternately, so that both sides see the same machine, and
 // the medians are compared. Usage: alumnos_bench [--records N] [--runs N] [program]
 #include <fcntl.h>
@@ -278,6 +282,46 @@ int main(int argc, char** argv) {
         std::max(peakGradesEmpty, run(empty, {datos, "exportar", "notas"}, "").peakKiB);
   }
 
+  // alumnos-datos importar: as many rows as students, up to 100,000 of each,
+  // in the CSV a spreadsheet saves. The rows' memory is set apart from the
+  // file's by importing the same rows into the million students and into no
+  // file at all.
+  const long base = std::min(records, 100'000L);
+  const fs::path importDir = scratch / "importar";
+  fs::create_directories(importDir);
+  writeStudents(importDir / "base.txt", base);
+  {
+    std::string csv = "codigo,apellido,nombre,edad\r\n";
+    for (long i = 0; i < base; ++i)
+      csv += codigo(records + i) + ",Apellido,Nombre," + std::to_string(i % 61) + "\r\n";
+    for (const fs::path& dir : {importDir, full, empty}) {
+      FILE* f = std::fopen((dir / "filas.csv").c_str(), "wb");
+      if (f == nullptr || std::fwrite(csv.data(), 1, csv.size(), f) != csv.size() ||
+          std::fclose(f) != 0) {
+        fail("writing the CSV");
+      }
+    }
+  }
+  const std::vector<std::string> importar = {datos, "importar", "alumnos", "filas.csv"};
+  Pair studentImport;
+  for (int i = 0; i < runs; ++i) {
+    fs::copy_file(importDir / "base.txt", importDir / "ALUMNO.txt",
+                  fs::copy_options::overwrite_existing);
+    ::sync();
+    studentImport.ours.push_back(run(importDir, importar, "").seconds);
+    if (fs::file_size(importDir / "ALUMNO.txt") != static_cast<std::uintmax_t>(2 * base) * 59) {
+      std::fprintf(stderr, "alumnos_bench: the import did not add every row\n");
+      return 1;
+    }
+    studentImport.theirs.push_back(
+        run(importDir, {"/bin/sh", "-c", "cp ALUMNO.txt COPIA.txt && sync COPIA.txt"}, "").seconds);
+    fs::remove(importDir / "COPIA.txt");
+  }
+  fs::copy_file(original, full / "ALUMNO.txt", fs::copy_options::overwrite_existing);
+  const long peakImportFull = run(full, importar, "").peakKiB;
+  fs::remove(empty / "ALUMNO.txt");
+  const long peakImportEmpty = run(empty, importar, "").peakKiB;
+
   report("duplicate check, code not stored", "cat of the file", duplicate, 1.5);
   report("deleting one student", "cp of the file + sync", deletion, 1.5);
   report("listing, first page", "the same, empty file", listing, 1.5);
@@ -289,6 +333,15 @@ int main(int argc, char** argv) {
   reportMemory("peak memory, student export", peakStudents, peakStudentsEmpty, 1);
   report("export of the grades", "cat of both files", gradeExport, 0);
   reportMemory("peak memory, grade export", peakGrades, peakGradesEmpty, 0);
+  std::printf("\nimport of %ld rows into %ld students:\n", base, base);
+  report("import of the students", "cp of the result + sync", studentImport, 0);
+  std::printf("%-34s %8.1f ms   (goal < 2000) %s\n", "import, median",
+              median(studentImport.ours) * 1e3, median(studentImport.ours) < 2 ? "ok" : "MISSED");
+  std::printf("%-34s %8.2f MiB  %-28s %8.2f MiB  apart %5.2f MiB (goal < 1) %s\n",
+              "peak memory, import", static_cast<double>(peakImportFull) / 1024, "into no file",
+              static_cast<double>(peakImportEmpty) / 1024,
+              static_cast<double>(peakImportFull - peakImportEmpty) / 1024,
+              peakImportFull - peakImportEmpty < 1024 ? "ok" : "MISSED");
 
   fs::remove_all(scratch);
   return 0;
