@@ -594,6 +594,11 @@ TEST_F(Layer, AStopGivesTheTerminalItsModeAndContinuingTakesItAgain) {
       const bool read = awaitingKey ? readKey() == 'k' : readLine(line, sizeof line).has_value();
       ::_exit(read ? 0 : 1);
     }
+    // The group is set on both sides, so that the stop below cannot reach the
+    // child while it is still in this process's group: where that group has
+    // no parent in the session (a run started with setsid, as CI may do), the
+    // kernel discards stop signals sent to it.
+    ::setpgid(child, child);
     // The mode the program holds the terminal in while the child waits.
     auto inMode = [this](tcflag_t on, tcflag_t off) {
       termios now{};
