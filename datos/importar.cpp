@@ -124,7 +124,7 @@ std::string visible(std::u32string_view caracteres) {
   std::string texto;
   for (const char32_t c : caracteres) {
     char utf8[4];
-    const bool control = c < 0x20 || (c >= 0x7F && c < 0xA0);
+    const bool control = c <= 0xFF && esControl(static_cast<unsigned char>(c));
     texto.append(utf8, console::encodeUtf8(control ? U'?' : c, utf8));
   }
   return texto;

@@ -1,6 +1,6 @@
 // The key table written out a second time for the tests, row by row, and
-// what readKey must return for a press: read from the description, never from
-// console/keys.cpp.
+// what readKey must return for a press: written out by hand from the
+// program's key table, never derived from console/keys.cpp.
 #pragma once
 
 #include <gtest/gtest.h>
