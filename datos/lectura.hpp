@@ -25,6 +25,7 @@ namespace datos {
 struct ErrorLectura {
   const char* archivo;
   int numeroError;
+  bool enUso = false;  // another copy kept it locked too long
 };
 using Lectura = std::optional<ErrorLectura>;  // empty when everything was read
 
@@ -40,16 +41,18 @@ std::string_view texto(const char (&campo)[N]) {
   return {campo, ::strnlen(campo, N)};
 }
 
-// One record file, open for reading while the object lives.
+// One record file, open for reading and locked shared while the object
+// lives: no other copy changes it meanwhile.
 template <class R>
 class Fuente {
  public:
   // A missing file reads as empty; one that is there but cannot be opened (a
-  // directory, no permission) is an error.
+  // directory, no permission) or locked in time is an error.
   Lectura abrir() {
-    const store::Resultado r = archivo_.abrirParaLeer();
+    store::Resultado r = archivo_.abrirParaLeer();
+    if (r) r = archivo_.bloquearParaLeer();
     if (r || r.falla == store::Falla::noExiste) return std::nullopt;
-    return ErrorLectura{nombre(), r.numeroError};
+    return ErrorLectura{nombre(), r.numeroError, r.falla == store::Falla::enUso};
   }
 
   static const char* nombre() { return store::Formato<R>::archivo; }

@@ -87,6 +87,9 @@ int errorDeUso(const std::string& mensaje) {
 // The end of a command: what it could not read, or output that did not go out.
 int terminar(datos::Salida& salida, const datos::Lectura& lectura, int estado) {
   const bool escrita = salida.terminar();
+  if (lectura && lectura->enUso) {
+    return fallar(std::string("Archivo ") + lectura->archivo + " en uso, intente mas tarde");
+  }
   if (lectura) {
     return fallar(std::string("No se puede leer el archivo ") + lectura->archivo + " (" +
                   datos::sistema::motivo(lectura->numeroError, lectura->archivo) + ")");

@@ -297,19 +297,22 @@ const char* temporalDe(const char* nombre) {
   return nullptr;
 }
 
-// Takes the lock of the file `nombre` open on `descriptor`, waiting for other
-// copies up to kEsperaMaxima. Once it is taken, the name must still lead to
-// the file locked: the copy that held the lock may have put a new file in
-// the old one's place, which is then opened (as `apertura` says, the
-// recovery's outcome left in `recuperacion`) and locked in its turn. On
-// failure no lock is held.
+// Takes the lock of the file `nombre` open on `descriptor` as `modo` says,
+// waiting for other copies up to kEsperaMaxima. Once it is taken, the name
+// must still lead to the file locked: the copy that held the lock may have
+// put a new file in the old one's place, which is then opened (as `apertura`
+// says, the recovery's outcome left in `recuperacion`) and locked in its
+// turn. On failure no lock is held.
 Resultado bloquear(const char* nombre, Apertura apertura, Descriptor& descriptor,
-                   Recuperacion* recuperacion = nullptr) {
+                   Recuperacion* recuperacion = nullptr, Modo modo = Modo::exclusivo) {
   const Reloj::time_point limite = Reloj::now() + kEsperaMaxima;
   std::chrono::milliseconds pausa = kPrimeraPausa;
   for (;;) {
-    const Intento intento = intentarBloquear(descriptor.numero());
-    if (intento == Intento::fallido) return falla(Falla::escritura, sistema::ultimoError());
+    const Intento intento = intentarBloquear(descriptor.numero(), modo);
+    if (intento == Intento::fallido) {
+      return falla(modo == Modo::exclusivo ? Falla::escritura : Falla::lectura,
+                   sistema::ultimoError());
+    }
     // A copy replacing the file may have let the lock go just before its new
     // file takes the name: it is waited for as if it held the lock still. The
     // name is looked at only after that, as it may change up to then.
@@ -331,6 +334,10 @@ Resultado bloquear(const char* nombre, Apertura apertura, Descriptor& descriptor
     if (destino == Destino::fallido) return falla(Falla::noSeAbre, numeroError);
     if (Resultado r = abrir(nombre, apertura, descriptor, recuperacion); !r) return r;
   }
+}
+
+Resultado bloquearParaLeer(const char* nombre, Descriptor& descriptor) {
+  return bloquear(nombre, Apertura::leer, descriptor, nullptr, Modo::compartido);
 }
 
 namespace {

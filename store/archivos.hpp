@@ -171,6 +171,14 @@ Resultado agregar(const char* nombre, Apertura apertura, Descriptor& descriptor,
                   std::span<const unsigned char> registro, const Clave* clave,
                   Recuperacion& recuperacion);
 
+// Takes the lock of the file `nombre`, open for reading on `descriptor`,
+// shared, for a reader of the whole file: appends and replacements wait for
+// it, and it waits for one under way, up to kEsperaMaxima (Falla::enUso).
+// A file another copy put in the old one's place meanwhile is opened and
+// locked instead; noExiste when the name leads to nothing by then. Held
+// until the descriptor is closed.
+Resultado bloquearParaLeer(const char* nombre, Descriptor& descriptor);
+
 // Delivers a file's whole records in order from offset 0, through one fixed
 // buffer, without moving the descriptor's offset.
 class LectorBloques {
@@ -363,6 +371,13 @@ class Archivo {
                                sizeof registro.codigo};
     return detalle::agregar(Formato<R>::archivo, apertura_, descriptor_, bytes, &clave,
                             recuperacion_);
+  }
+
+  // Takes the open file's lock shared, to read it whole as it stands
+  // between two changes; given back when the file is closed (see
+  // detalle::bloquearParaLeer).
+  Resultado bloquearParaLeer() {
+    return detalle::bloquearParaLeer(Formato<R>::archivo, descriptor_);
   }
 
   // Makes the open file the one the name leads to now (see detalle::alDia).

@@ -1,5 +1,6 @@
 // What the system gives the store so that several copies of the program can
-// share one directory's files: each file has one exclusive lock, and the
+// share one directory's files: each file has one lock, taken exclusive by a
+// copy that changes the file and shared by one that reads it whole, and the
 // name of a file can be checked against a file already open.
 //
 // The lock is a byte-range lock on one byte far past any data. Locks that
@@ -29,9 +30,13 @@ enum class Intento : std::uint8_t {
   fallido,  // the system refused
 };
 
-// One try, without waiting, at the exclusive lock of the file open on
-// `descriptor`, which must be open for writing.
-Intento intentarBloquear(Manejador descriptor) noexcept;
+enum class Modo : std::uint8_t {
+  exclusivo,   // to change the file: the descriptor must be open for writing
+  compartido,  // to read it whole while it stays as it is: open for reading
+};
+
+// One try, without waiting, at the lock of the file open on `descriptor`.
+Intento intentarBloquear(Manejador descriptor, Modo modo = Modo::exclusivo) noexcept;
 
 // Gives back the lock held through `descriptor`. False when the
 // system refused; closing the descriptor then gives it back.

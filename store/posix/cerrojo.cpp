@@ -42,8 +42,8 @@ int pedir(Manejador manejador, short tipo) noexcept {
 
 }  // namespace
 
-Intento intentarBloquear(Manejador descriptor) noexcept {
-  if (pedir(descriptor, F_WRLCK) == 0) return Intento::tomado;
+Intento intentarBloquear(Manejador descriptor, Modo modo) noexcept {
+  if (pedir(descriptor, modo == Modo::compartido ? F_RDLCK : F_WRLCK) == 0) return Intento::tomado;
   // Classic locks may say EACCES for a lock held elsewhere.
   if (errno == EAGAIN || errno == EACCES) return Intento::ocupado;
   return Intento::fallido;

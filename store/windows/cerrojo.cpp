@@ -23,10 +23,10 @@ OVERLAPPED enElByte() {
 
 }  // namespace
 
-Intento intentarBloquear(Manejador descriptor) noexcept {
+Intento intentarBloquear(Manejador descriptor, Modo modo) noexcept {
   OVERLAPPED posicion = enElByte();
-  if (::LockFileEx(handle(descriptor), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                   &posicion)) {
+  const DWORD exclusivo = modo == Modo::exclusivo ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+  if (::LockFileEx(handle(descriptor), exclusivo | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &posicion)) {
     return Intento::tomado;
   }
   return ::GetLastError() == ERROR_LOCK_VIOLATION ? Intento::ocupado : Intento::fallido;

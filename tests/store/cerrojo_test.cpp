@@ -55,6 +55,33 @@ TEST_F(Cerrojo, OneOpenHoldsItTheOthersFindItTakenUntilItIsGivenBackOrClosed) {
   EXPECT_EQ(store::detalle::intentarBloquear(una.numero()), Intento::tomado);
 }
 
+// Readers share the lock; a writer and a reader exclude each other, in
+// either order. The first open holds its lock while the second tries.
+TEST_F(Cerrojo, ReadersShareItAndAWriterExcludesThem) {
+  using store::detalle::Modo;
+  struct Caso {
+    Modo primero;
+    Modo segundo;
+    Intento esperado;
+  };
+  const Caso casos[] = {
+      {Modo::compartido, Modo::compartido, Intento::tomado},
+      {Modo::compartido, Modo::exclusivo, Intento::ocupado},
+      {Modo::exclusivo, Modo::compartido, Intento::ocupado},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(testing::Message()
+                 << static_cast<int>(c.primero) << " then " << static_cast<int>(c.segundo));
+    Descriptor una = abrir();
+    Descriptor otra = abrir();
+    ASSERT_EQ(store::detalle::intentarBloquear(una.numero(), c.primero), Intento::tomado);
+    EXPECT_EQ(store::detalle::intentarBloquear(otra.numero(), c.segundo), c.esperado);
+  }
+  // A reader's lock needs no more than a file open for reading.
+  Descriptor lector = abrir(Apertura::leer);
+  EXPECT_EQ(store::detalle::intentarBloquear(lector.numero(), Modo::compartido), Intento::tomado);
+}
+
 #ifndef _WIN32
 // A POSIX write lock needs a file open for writing (Windows locks any handle).
 TEST_F(Cerrojo, AFileOpenOnlyForReadingCannotBeLocked) {
