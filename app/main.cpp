@@ -7,6 +7,7 @@
 #include "app/menu.hpp"
 #include "console/console.hpp"
 #include "screens/pantallas.hpp"
+#include "store/sistema.hpp"
 
 namespace {
 
@@ -39,6 +40,7 @@ void avisarSiLaVentanaEsPequena() {
 }  // namespace
 
 int main() {
+  store::sistema::reservarEstandar();
 #ifdef SIGXFSZ
   // A file-size limit makes a write fail, which the screens report, rather
   // than end the program in the middle of a record.

@@ -37,8 +37,11 @@ std::size_t codificarTexto(const char* campo, std::size_t ancho, char separador,
   // place when it needs no quotes, and its quotes are doubled when it does.
   char* const inicio = destino + 1;
   char* p = inicio;
-  if (!texto.empty() && detalle::esFormula(texto.front())) *p++ = '\'';
   bool comillas = false;
+  if (pareceFormula(texto)) {
+    *p++ = '\'';
+    comillas = separador == '\'';
+  }
   for (const char byte : texto) {
     const auto c = static_cast<unsigned char>(byte);
     if (esControl(c)) {
@@ -137,6 +140,8 @@ void EscritorCsv::decimas(std::int64_t valor) {
 }
 
 void EscritorCsv::encabezado(std::span<const std::string_view> nombres) {
+  if (marcaUtf8_) salida_.poner("\xEF\xBB\xBF");
+  marcaUtf8_ = false;
   for (const std::string_view nombre : nombres)
     texto(nombre);
   finDeFila();

@@ -3,10 +3,12 @@
 //
 // Stored texts are single-byte Latin-1; a field comes out as UTF-8. Control
 // bytes (0x01-0x1F, 0x7F and Latin-1's own controls 0x80-0x9F) become
-// spaces, so no field ever holds a line end. A field holding the separator or
-// a quote is enclosed in quotes with its quotes doubled. A text that starts
-// with = + - or @, which a spreadsheet would run as a formula, gets a leading
-// apostrophe so that it is shown as the text it is. Rows end in CR LF.
+// spaces, so no field ever holds a line end. A text whose first character
+// after any blanks is = + - or @, which a spreadsheet would run as a formula
+// (some trim the blanks first), gets a leading apostrophe so that it is shown
+// as the text it is. A field holding the separator (the apostrophe among its
+// characters) or a quote is enclosed in quotes with its quotes doubled. Rows
+// end in CR LF.
 #pragma once
 
 #include <bit>
@@ -19,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace datos {
 
@@ -71,6 +74,27 @@ constexpr bool esControl(unsigned char c) {
   return c < 0x20 || (c >= 0x7F && c < 0xA0);
 }
 
+// What a spreadsheet may trim from the start of a field: spaces, the no-break
+// space and control codes.
+constexpr bool esBlanco(char32_t c) {
+  return c == ' ' || c == 0xA0 || (c < 0x100 && esControl(static_cast<unsigned char>(c)));
+}
+
+constexpr bool esFormula(char32_t c) {
+  return c == '=' || c == '+' || c == '-' || c == '@';
+}
+
+// Whether a spreadsheet would take the text (Latin-1 bytes, or characters)
+// for a formula: its first character after any blanks starts one.
+template <class C>
+constexpr bool pareceFormula(std::basic_string_view<C> texto) {
+  for (const C c : texto) {
+    const auto caracter = static_cast<char32_t>(static_cast<std::make_unsigned_t<C>>(c));
+    if (!esBlanco(caracter)) return esFormula(caracter);
+  }
+  return false;
+}
+
 // The longest field a stored text can make: every byte two bytes of UTF-8,
 // every one of them a quote doubled, the apostrophe and the enclosing quotes.
 constexpr std::size_t largoMaximoCampo(std::size_t bytes) {
@@ -116,17 +140,16 @@ std::size_t primerEspecial(const char* campo, std::uint64_t separadores) {
   return W;
 }
 
-inline bool esFormula(char c) {
-  return c == '=' || c == '+' || c == '-' || c == '@';
-}
-
 }  // namespace detalle
 
 // Rows of fields, separated by `separador`.
 class EscritorCsv {
  public:
-  EscritorCsv(Salida& salida, char separador) noexcept
+  // With `marcaUtf8`, the first header row is preceded by UTF-8's byte-order
+  // mark, by which a spreadsheet knows the encoding.
+  EscritorCsv(Salida& salida, char separador, bool marcaUtf8 = false) noexcept
       : salida_(salida),
+        marcaUtf8_(marcaUtf8),
         separador_(separador),
         separadores_(0x0101010101010101u * static_cast<unsigned char>(separador)),
         coma_(separador == ';' ? ',' : '.'),
@@ -142,7 +165,9 @@ class EscritorCsv {
     // text kept.
     if constexpr (W >= 8 && std::endian::native == std::endian::little) {
       const std::size_t fin = detalle::primerEspecial<W>(campo, separadores_);
-      if ((fin == W || campo[fin] == '\0') && (fin == 0 || !detalle::esFormula(campo[0]))) {
+      // A blank first, or a formula's sign, needs a closer look.
+      if ((fin == W || campo[fin] == '\0') &&
+          (fin == 0 || (campo[0] != ' ' && !esFormula(static_cast<unsigned char>(campo[0]))))) {
         std::memcpy(destino + largo, campo, W);
         salida_.usado(largo + fin);
         return;
@@ -202,6 +227,7 @@ class EscritorCsv {
   void numeroLargo(std::int64_t valor);
 
   Salida& salida_;
+  bool marcaUtf8_;  // still to be written before the header
   char separador_;
   std::uint64_t separadores_;  // the separator in every byte
   char coma_;

@@ -91,8 +91,8 @@ Lectura exportarNotas(EscritorCsv& csv, const Salida& salida) {
 
 }  // namespace
 
-Lectura exportar(Tema tema, char separador, Salida& salida) {
-  EscritorCsv csv(salida, separador);
+Lectura exportar(Tema tema, const OpcionesExportar& opciones, Salida& salida) {
+  EscritorCsv csv(salida, opciones.separador, opciones.marcaUtf8);
   switch (tema) {
     case Tema::alumnos:
       return exportarAlumnos(csv, salida);

@@ -18,10 +18,15 @@ inline constexpr std::string_view kEncabezadoNotas[] = {
     "codigoAlumno", "apellido",  "nombre",        "codigoCurso", "nombreCurso", "practica1",
     "practica2",    "practica3", "examenParcial", "examenFinal", "promedio"};
 
+struct OpcionesExportar {
+  char separador = ',';
+  bool marcaUtf8 = false;  // UTF-8's byte-order mark before the header
+};
+
 // Writes a header row and then one row per whole record, in file order, to
 // `salida`; a missing file gives the header alone. Grades come with their
 // student's and course's names, empty when the code is in no file, and the
 // average of the five. Nothing is written when a file cannot be opened.
-Lectura exportar(Tema tema, char separador, Salida& salida);
+Lectura exportar(Tema tema, const OpcionesExportar& opciones, Salida& salida);
 
 }  // namespace datos

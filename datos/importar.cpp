@@ -391,8 +391,8 @@ class Importacion {
     decodificar(bytes, codificacion_, caracteres_);
     // The export writes a text a spreadsheet would take for a formula after
     // an apostrophe; the text is what was stored.
-    if (caracteres_.size() > 1 && caracteres_[0] == U'\'' &&
-        std::u32string_view(U"=+-@").find(caracteres_[1]) != std::u32string_view::npos) {
+    if (!caracteres_.empty() && caracteres_[0] == U'\'' &&
+        pareceFormula(std::u32string_view(caracteres_).substr(1))) {
       caracteres_.erase(0, 1);
     }
     latin1.clear();

@@ -17,6 +17,7 @@
 #include "datos/importar.hpp"
 #include "datos/sistema.hpp"
 #include "datos/verificar.hpp"
+#include "store/sistema.hpp"
 
 namespace {
 
@@ -25,7 +26,7 @@ constexpr int kHayProblemas = 1;
 constexpr int kError = 2;
 
 constexpr char kAyuda[] =
-    "Uso: alumnos-datos exportar alumnos|cursos|notas [--separador C]\n"
+    "Uso: alumnos-datos exportar alumnos|cursos|notas [--separador C | --excel]\n"
     "     alumnos-datos importar alumnos|cursos|notas ARCHIVO [--separador C]\n"
     "                            [--probar] [--sin-acentos]\n"
     "     alumnos-datos verificar\n"
@@ -42,8 +43,14 @@ constexpr char kAyuda[] =
     "                     promedio con un decimal\n"
     "      Escribe CSV (UTF-8, filas terminadas en CR LF) por la salida estandar,\n"
     "      en el orden de los archivos. --separador C separa los campos con el\n"
-    "      caracter C en vez de la coma; con ; el promedio lleva coma decimal,\n"
-    "      como esperan las hojas de calculo en castellano.\n"
+    "      caracter C en vez de la coma: un solo caracter ASCII que no sea letra,\n"
+    "      digito ni comillas (el tabulador tambien sirve); con ; el promedio\n"
+    "      lleva coma decimal, como esperan las hojas de calculo en castellano.\n"
+    "      --excel escribe lo que una hoja de calculo en castellano abre bien\n"
+    "      con doble clic: separador ;, coma decimal y la marca UTF-8 al inicio.\n"
+    "      Un texto que una hoja de calculo tomaria por formula (empieza, tras\n"
+    "      los blancos, por = + - o @) sale con un apostrofo delante; un campo\n"
+    "      con el separador o con comillas sale entre comillas.\n"
     "\n"
     "  importar alumnos|cursos|notas ARCHIVO\n"
     "      Agrega las filas del archivo CSV ARCHIVO (- es la entrada estandar) al\n"
@@ -139,7 +146,7 @@ bool leerSeparador(const std::vector<std::string_view>& palabras, std::size_t& i
   }
   if (!separadorValido(valor)) {
     error = errorDeUso("separador no valido: " + palabra(valor) +
-                       "; debe ser un caracter que no sea letra, digito ni comillas");
+                       "; debe ser un solo caracter ASCII que no sea letra, digito ni comillas");
   } else {
     separador = valor[0];
   }
@@ -148,12 +155,18 @@ bool leerSeparador(const std::vector<std::string_view>& palabras, std::size_t& i
 
 int ejecutarExportar(const std::vector<std::string_view>& palabras) {
   std::optional<datos::Tema> tema;
-  char separador = ',';
+  datos::OpcionesExportar opciones;
+  bool conSeparador = false;
   for (std::size_t i = 1; i < palabras.size(); ++i) {
     const std::string_view p = palabras[i];
     std::optional<int> error;
-    if (leerSeparador(palabras, i, separador, error)) {
+    if (leerSeparador(palabras, i, opciones.separador, error)) {
       if (error) return *error;
+      conSeparador = true;
+    } else if (p == "--excel") {
+      opciones.marcaUtf8 = true;
+    } else if (p.starts_with("--")) {
+      return errorDeUso("opcion desconocida " + palabra(p));
     } else if (!tema) {
       tema = temaDe(p);
       if (!tema)
@@ -163,8 +176,12 @@ int ejecutarExportar(const std::vector<std::string_view>& palabras) {
     }
   }
   if (!tema) return errorDeUso("falta que exportar: alumnos, cursos o notas");
+  if (opciones.marcaUtf8) {
+    if (conSeparador) return errorDeUso("--excel ya separa con ; y no se junta con --separador");
+    opciones.separador = ';';
+  }
   datos::Salida salida(datos::sistema::escribirSalida);
-  const datos::Lectura lectura = datos::exportar(*tema, separador, salida);
+  const datos::Lectura lectura = datos::exportar(*tema, opciones, salida);
   return terminar(salida, lectura, kBien);
 }
 
@@ -231,10 +248,12 @@ int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  store::sistema::reservarEstandar();
   const std::vector<std::string_view> palabras(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (palabras.empty()) return errorDeUso("falta la orden: exportar, importar o verificar");
   const std::string_view orden = palabras[0];
   if (orden == "--help" || orden == "-h") {
+    if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
     datos::Salida salida(datos::sistema::escribirSalida);
     salida.poner(kAyuda);
     return terminar(salida, std::nullopt, kBien);

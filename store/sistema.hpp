@@ -21,6 +21,12 @@ using detalle::Manejador;
 // The error number of the last call that failed.
 int ultimoError() noexcept;
 
+// Called first in main: a standard input, output or error that was closed
+// when the program started is filled with a descriptor that fails its reads
+// (or writes) as a closed one does, so that no record file the program opens
+// gets its number and takes the screen's or a report's bytes.
+void reservarEstandar() noexcept;
+
 using detalle::Apertura;
 
 // Opens a regular file as `apertura` says; a file created is made durable

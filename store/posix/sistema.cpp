@@ -54,6 +54,16 @@ Resultado comprobarRegular(const Descriptor& descriptor) {
 
 }  // namespace
 
+void reservarEstandar() noexcept {
+  for (const int numero : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(numero, F_GETFD) != -1 || errno != EBADF) continue;
+    // open gives the lowest free number, which is this one: the lower ones are
+    // open by now. Opened the wrong way round, it fails as before (EBADF).
+    const int nulo = ::open("/dev/null", numero == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (nulo != numero && nulo >= 0) ::close(nulo);
+  }
+}
+
 int ultimoError() noexcept {
   return errno;
 }

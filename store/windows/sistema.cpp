@@ -116,6 +116,9 @@ bool abiertoPorOtro(DWORD numero, const std::string& destino) {
 
 }  // namespace
 
+// Windows never hands a standard handle's place to a file opened later.
+void reservarEstandar() noexcept {}
+
 int ultimoError() noexcept {
   return error();
 }

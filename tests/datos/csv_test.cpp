@@ -8,6 +8,7 @@
 
 #include "datos.hpp"
 #include "datos/csv.hpp"
+#include "datos/lectorcsv.hpp"
 
 namespace {
 
@@ -95,8 +96,46 @@ INSTANTIATE_TEST_SUITE_P(
         CasoTexto{"FormulaWithCommaIsQuotedToo", "=A1,B1", ',', "\"'=A1,B1\""},
         CasoTexto{"FormulaWithQuote", "=\"x\"", ',', "\"'=\"\"x\"\"\""},
         CasoTexto{"FormulaSignLaterIsText", "a=b-c", ',', "a=b-c"},
-        CasoTexto{"SpaceBeforeSignIsText", " =1", ',', " =1"}),
+        CasoTexto{"SpaceBeforeSignIsNotRun", " =1", ',', "' =1"},
+        CasoTexto{"TabBeforeSignIsNotRun", "\t@SUM(1)", ',', "' @SUM(1)"},
+        CasoTexto{"NoBreakSpaceBeforeSignIsNotRun", "\xA0+1", ',', "'\xC2\xA0+1"},
+        CasoTexto{"BlanksAloneAreText", "  ", ',', "  "},
+        CasoTexto{"ApostropheSeparatorQuotesTheApostrophe", "=1+2", '\'', "\"'=1+2\""},
+        CasoTexto{"ApostropheSeparatorInText", "O'Neil", '\'', "\"O'Neil\""}),
     datos_test::PorNombre());
+
+// Whatever the separator, a row read back as a spreadsheet splits it has
+// its three fields, and no field a spreadsheet would run: its first
+// character after any blanks is no formula sign, or it is the apostrophe.
+TEST(Formulas, NoFieldReadBackStartsAFormulaWithAnySeparator) {
+  const std::string textos[] = {"=1+2",        " =2+3",  "\t@SUM(1)", "\r\n-1", "\xA0+1",
+                                "=A1,B1;C1'D", "O'Neil", "=\"x\"",    "a=b"};
+  for (const char separador : {',', ';', '\t', '\'', ' ', '|', '=', '-', '@'}) {
+    for (const std::string& texto : textos) {
+      SCOPED_TRACE(testing::Message()
+                   << "separator " << separador << ", " << testing::PrintToString(texto));
+      const std::string fila = filas(separador, [&](datos::EscritorCsv& csv) {
+        csv.texto("a");
+        csv.texto(texto);
+        csv.texto("z");
+        csv.finDeFila();
+      });
+      datos::LectorCsv lector(fila, separador);
+      datos::FilaCsv leida;
+      ASSERT_TRUE(lector.siguiente(leida));
+      ASSERT_EQ(leida.error, datos::ErrorCsv::ninguno);
+      ASSERT_EQ(leida.campos.size(), 3u);
+      EXPECT_EQ(leida.campos[0], "a");
+      EXPECT_EQ(leida.campos[2], "z");
+      const std::string& campo = leida.campos[1];
+      const std::size_t primero = campo.find_first_not_of(" \xC2\xA0");
+      ASSERT_NE(primero, std::string::npos);
+      if (campo[0] != '\'') {
+        EXPECT_EQ(std::string("=+-@").find(campo[primero]), std::string::npos);
+      }
+    }
+  }
+}
 
 TEST(TextoAlmacenado, IsItsBytesUpToTheZeroOrTheWholeField) {
   struct Caso {

@@ -296,29 +296,36 @@ INSTANTIATE_TEST_SUITE_P(
             "falta el caracter despues de --separador"},
         Uso{"SeparatorOfTwoCharacters",
             {"exportar", "alumnos", "--separador", ";;"},
-            "separador no valido: \";;\"; debe ser un caracter que no sea letra, digito ni "
-            "comillas"},
+            "separador no valido: \";;\"; debe ser un solo caracter ASCII que no sea letra, "
+            "digito ni comillas"},
         Uso{"EmptySeparator",
             {"exportar", "alumnos", "--separador="},
-            "separador no valido: \"\"; debe ser un caracter que no sea letra, digito ni "
-            "comillas"},
+            "separador no valido: \"\"; debe ser un solo caracter ASCII que no sea letra, "
+            "digito ni comillas"},
         Uso{"QuoteAsSeparator",
             {"exportar", "cursos", "--separador", "\""},
-            "separador no valido: \"\"\"; debe ser un caracter que no sea letra, digito ni "
-            "comillas"},
+            "separador no valido: \"\"\"; debe ser un solo caracter ASCII que no sea letra, "
+            "digito ni comillas"},
         Uso{"LetterAsSeparator",
             {"exportar", "notas", "--separador", "x"},
-            "separador no valido: \"x\"; debe ser un caracter que no sea letra, digito ni "
-            "comillas"},
+            "separador no valido: \"x\"; debe ser un solo caracter ASCII que no sea letra, "
+            "digito ni comillas"},
         Uso{"LineFeedAsSeparatorIsShownSafely",
             {"exportar", "notas", "--separador", "\n"},
-            "separador no valido: \"?\"; debe ser un caracter que no sea letra, digito ni "
-            "comillas"},
+            "separador no valido: \"?\"; debe ser un solo caracter ASCII que no sea letra, "
+            "digito ni comillas"},
         Uso{"NonAsciiSeparator",
             {"exportar", "notas", "--separador", "\xC2\xA6"},
-            "separador no valido: \"\xC2\xA6\"; debe ser un caracter que no sea letra, digito "
-            "ni comillas"},
+            "separador no valido: \"\xC2\xA6\"; debe ser un solo caracter ASCII que no sea "
+            "letra, digito ni comillas"},
         Uso{"WordAfterCheck", {"verificar", "alumnos"}, "sobra la palabra \"alumnos\""},
+        Uso{"WordAfterHelp", {"--help", "exportar"}, "sobra la palabra \"exportar\""},
+        Uso{"ExportOfAnUnknownOption",
+            {"exportar", "alumnos", "--exel"},
+            "opcion desconocida \"--exel\""},
+        Uso{"ExcelWithASeparator",
+            {"exportar", "notas", "--excel", "--separador", ","},
+            "--excel ya separa con ; y no se junta con --separador"},
         Uso{"ImportWithoutFile",
             {"importar", "cursos", "--probar"},
             "falta el archivo CSV que importar, o - para la entrada estandar"},
@@ -338,14 +345,28 @@ TEST(Separador, MayComeBeforeTheSubjectOrWithAnEqualsSign) {
   EXPECT_EQ(tab.output.substr(0, 24), "codigo\tnombre\tcreditos\r\n");
 }
 
+// What a spreadsheet on a Spanish desk opens right: the export by ';', its
+// decimal comma included, after UTF-8's byte-order mark.
+TEST(Excel, IsTheSemicolonExportAfterTheByteOrderMark) {
+  harness::ScratchDir dir;
+  escribirEscuela(dir);
+  for (const char* tema : {"alumnos", "cursos", "notas"}) {
+    SCOPED_TRACE(tema);
+    const harness::Script excel = correr(dir, {"exportar", tema, "--excel"});
+    const harness::Script puntoYComa = correr(dir, {"exportar", "--separador", ";", tema});
+    EXPECT_EQ(excel.status, 0);
+    EXPECT_EQ(excel.output, "\xEF\xBB\xBF" + puntoYComa.output);
+  }
+}
+
 TEST(Ayuda, ShowsBothCommandsAndTheExitStatuses) {
   harness::ScratchDir dir;
   for (const char* palabra : {"--help", "-h"}) {
     const harness::Script s = correr(dir, {palabra});
     EXPECT_EQ(s.status, 0);
     EXPECT_EQ(s.errors, "");
-    EXPECT_EQ(s.output.substr(0, 65),
-              "Uso: alumnos-datos exportar alumnos|cursos|notas [--separador C]\n");
+    EXPECT_EQ(s.output.substr(0, 75),
+              "Uso: alumnos-datos exportar alumnos|cursos|notas [--separador C | --excel]\n");
     EXPECT_NE(s.output.find("     alumnos-datos verificar\n"), std::string::npos);
     EXPECT_NE(s.output.find("Estado de salida: 0"), std::string::npos);
   }
