@@ -1,12 +1,14 @@
 // The seam between alumnos-datos and the platform it runs on, which
 // datos/posix/ and datos/windows/ each provide in a file of the same name,
 // sistema.cpp: standard input, output and error, a whole file read, and the
-// words for a failure. What goes out is bytes, written as they are on every platform:
-// nothing translates line ends, so a CSV row ends in CR LF and a report line
-// in LF wherever the program runs, to a file, a pipe or a console.
+// cause of a failure (which motivo.cpp puts in words). What goes out is
+// bytes, written as they are on every platform: nothing translates line
+// ends, so a CSV row ends in CR LF and a report line in LF wherever the
+// program runs, to a file, a pipe or a console.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,9 +24,43 @@ int escribirErrores(std::string_view bytes) noexcept;
 // into `bytes`, as they are: 0, or the system's error number.
 int leerTodo(const char* nombre, std::string& bytes);
 
-// Why a read or a write failed, in a few Spanish words, from the system's
-// error number; `archivo` is the file that could not be read, or nullptr for
-// the output.
+// What went wrong, as the tool tells it.
+enum class Causa : std::uint8_t {
+  otra,  // none the tool has words for: told by its number
+  noExiste,
+  sinPermiso,
+  esDirectorio,
+  noEsArchivoComun,
+  entradaSalida,
+  discoLleno,
+  cuotaLlena,
+  sinMemoria,
+  tuberiaCerrada,  // the program reading the output has ended
+  noAbierta,       // the output was closed when the tool started
+  soloLectura,
+  noEsCarpeta,
+  nombreLargo,
+  nombreNoValido,
+  demasiadosEnlaces,
+  demasiadosAbiertos,
+  demasiadoGrande,
+  enUsoPorOtroPrograma,
+  yaExiste,
+  otroDisco,
+  sinDispositivo,
+  redPerdida,
+  interrumpido,
+  carpetaNoVacia,
+  noPermitido,  // the file system cannot do it
+  sinCerrojos,
+};
+
+// The cause of the system's error number; `archivo` is the file that could
+// not be read or written, or nullptr for the output.
+Causa causaDe(int numeroError, const char* archivo);
+
+// Why a read or a write failed, in a few Spanish words ("error 1234 del
+// sistema" for a cause the tool has no words for).
 std::string motivo(int numeroError, const char* archivo);
 
 }  // namespace datos::sistema

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -74,25 +73,74 @@ int escribirErrores(std::string_view bytes) noexcept {
 
 // The store says EISDIR for a directory and EINVAL for anything else that is
 // not a regular file.
-std::string motivo(int numeroError, const char*) {
+Causa causaDe(int numeroError, const char*) {
   switch (numeroError) {
     case ENOENT:
-      return "no existe";
+      return Causa::noExiste;
     case EACCES:
     case EPERM:
-      return "sin permiso";
+      return Causa::sinPermiso;
     case EISDIR:
-      return "es un directorio";
+      return Causa::esDirectorio;
     case EINVAL:
-      return "no es un archivo comun";
+      return Causa::noEsArchivoComun;
     case EIO:
-      return "error de entrada/salida";
+      return Causa::entradaSalida;
     case ENOSPC:
-      return "no queda espacio en el disco";
+      return Causa::discoLleno;
+    case EDQUOT:
+      return Causa::cuotaLlena;
     case ENOMEM:
-      return "no hay memoria";
+      return Causa::sinMemoria;
+    case EPIPE:
+      return Causa::tuberiaCerrada;
+    case EBADF:
+      return Causa::noAbierta;
+    case EROFS:
+      return Causa::soloLectura;
+    case ENOTDIR:
+      return Causa::noEsCarpeta;
+    case ENAMETOOLONG:
+      return Causa::nombreLargo;
+    case ELOOP:
+      return Causa::demasiadosEnlaces;
+    case EMFILE:
+    case ENFILE:
+      return Causa::demasiadosAbiertos;
+    case EFBIG:
+    case EOVERFLOW:
+      return Causa::demasiadoGrande;
+    case EBUSY:
+    case ETXTBSY:
+      return Causa::enUsoPorOtroPrograma;
+    case EEXIST:
+      return Causa::yaExiste;
+    case EXDEV:
+      return Causa::otroDisco;
+    case ENXIO:
+    case ENODEV:
+      return Causa::sinDispositivo;
+    case ESTALE:
+    case ENOTCONN:
+    case ETIMEDOUT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ECONNRESET:
+    case ECONNABORTED:
+      return Causa::redPerdida;
+    case EINTR:
+      return Causa::interrumpido;
+    case ENOTEMPTY:
+      return Causa::carpetaNoVacia;
+    case EOPNOTSUPP:
+    case ENOSYS:
+      return Causa::noPermitido;
+    case ENOLCK:
+      return Causa::sinCerrojos;
     default:
-      return std::strerror(numeroError);
+      return Causa::otra;
   }
 }
 

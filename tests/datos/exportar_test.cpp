@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "alumnos.hpp"
 #include "datos.hpp"
+#include "datos/sistema.hpp"
 
 namespace {
 
@@ -357,6 +360,58 @@ TEST(Excel, IsTheSemicolonExportAfterTheByteOrderMark) {
     EXPECT_EQ(excel.status, 0);
     EXPECT_EQ(excel.output, "\xEF\xBB\xBF" + puntoYComa.output);
   }
+}
+
+// Output that cannot be written is told in the tool's own words, whatever
+// the system's reason, and the files stay as they were.
+TEST(SalidaQueFalla, IsOneSpanishLineWithStatusTwo) {
+  struct Caso {
+    const char* que;
+    const char* guion;  // run by sh, $0 being alumnos-datos; it adds the status
+    const char* motivo;
+  };
+  const Caso casos[] = {
+      {"closed", "\"$0\" exportar alumnos >&-; echo $? >&2", "no esta abierta"},
+      {"a full disk", "\"$0\" exportar alumnos >/dev/full; echo $? >&2",
+       "no queda espacio en el disco"},
+      // More than the pipe holds, so that the reader is gone before the end.
+      {"a pipe whose reader ended, SIGPIPE ignored",
+       "trap '' PIPE; (\"$0\" exportar alumnos; echo $? >&2) | head -c 1 >/dev/null",
+       "el programa que recibia la salida ya termino"},
+  };
+  harness::ScratchDir dir;
+  const std::string alumnos = harness::muchosAlumnos(10'000);
+  dir.write("ALUMNO.txt", alumnos);
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.que);
+    harness::Options opciones;
+    opciones.program = "/bin/sh";
+    opciones.args = {"-c", c.guion, ALUMNOS_DATOS_BINARY};
+    const harness::Script s = harness::runScript(dir.path(), "", opciones);
+    EXPECT_EQ(s.errors, "alumnos-datos: No se pudo escribir la salida (" + std::string(c.motivo) +
+                            ")\n2\n");
+    EXPECT_EQ(dir.read("ALUMNO.txt"), alumnos);
+  }
+}
+
+// The system's own text is English: no reason is ever told in it.
+TEST(Motivo, IsTheToolsOwnWordsOrANumber) {
+  const std::pair<int, const char*> casos[] = {
+      {ENOENT, "no existe"},
+      {EACCES, "sin permiso"},
+      {EISDIR, "es un directorio"},
+      {ENOSPC, "no queda espacio en el disco"},
+      {EPIPE, "el programa que recibia la salida ya termino"},
+      {EBADF, "no esta abierta"},
+      {EROFS, "el disco es de solo lectura"},
+      {ESTALE, "se perdio la conexion con la carpeta de red"},
+      {EHWPOISON, "error 133 del sistema"},
+      {4321, "error 4321 del sistema"},
+  };
+  for (const auto& [numero, palabras] : casos)
+    EXPECT_EQ(datos::sistema::motivo(numero, "ALUMNO.txt"), palabras) << numero;
+  for (int numero = 1; numero < 200; ++numero)
+    EXPECT_NE(datos::sistema::motivo(numero, nullptr), std::strerror(numero)) << numero;
 }
 
 TEST(Ayuda, ShowsBothCommandsAndTheExitStatuses) {
