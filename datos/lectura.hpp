@@ -18,6 +18,7 @@
 
 #include "store/archivos.hpp"
 #include "store/registros.hpp"
+#include "store/sistema.hpp"
 
 namespace datos {
 
@@ -72,7 +73,9 @@ class Lector {
   static constexpr std::size_t kTamano = store::Formato<R>::tamano;
 
   explicit Lector(const Fuente<R>& fuente)
-      : existe_(fuente.existe()), lector_(fuente.descriptor(), kTamano) {}
+      : existe_(fuente.existe()),
+        descriptor_(fuente.descriptor()),
+        lector_(fuente.descriptor(), kTamano) {}
 
   // The next record's bytes, valid until the next call; nullptr at the end.
   const unsigned char* siguiente() noexcept { return existe_ ? lector_.siguiente() : nullptr; }
@@ -82,11 +85,21 @@ class Lector {
     if (r) return std::nullopt;
     return ErrorLectura{Fuente<R>::nombre(), r.numeroError};
   }
-  // Once the end is reached: the bytes of a trailing fragment.
-  std::size_t sobrante() const noexcept { return existe_ ? lector_.sobrante() : 0; }
+  // Once the end is reached: whether the file no longer ends where the
+  // reading did. Another program changed it meanwhile (no copy of this one
+  // can, while the Fuente holds its lock), and what lay past the last whole
+  // record read is not known.
+  bool cambiado() const noexcept {
+    std::int64_t tamano = 0;
+    return existe_ && store::sistema::tamano(descriptor_, tamano) && tamano != lector_.leido();
+  }
+  // Once the end is reached: the bytes of a trailing fragment, 0 when there
+  // is none or the file has changed.
+  std::size_t sobrante() const noexcept { return existe_ && !cambiado() ? lector_.sobrante() : 0; }
 
  private:
   bool existe_;
+  store::detalle::Manejador descriptor_;
   store::detalle::LectorBloques lector_;
 };
 
@@ -183,6 +196,7 @@ class UnionNotas {
   Lectura error() const { return error_; }
   // Once the end is reached: the trailing fragment of the grade file.
   std::size_t sobrante() const { return notas_.sobrante(); }
+  bool cambiado() const { return notas_.cambiado(); }
 
   std::size_t cantidad() const { return bloque_.size(); }
   const store::NotaAlumno& nota(std::size_t i) const { return bloque_[i]; }

@@ -59,8 +59,11 @@ class Informe {
   explicit Informe(Salida& salida) : salida_(salida) {}
 
   void problema(const Lugar& lugar, const std::string& que) {
+    problema(lugar.texto() + ": " + que);
+  }
+  void problema(const std::string& linea) {
     ++problemas_;
-    escribir("problema: " + lugar.texto() + ": " + que);
+    escribir("problema: " + linea);
   }
   void aviso(const Lugar& lugar, const std::string& que) { aviso(lugar.texto() + ": " + que); }
   void aviso(const std::string& linea) {
@@ -136,8 +139,18 @@ void revisarCurso(Informe& informe, const Lugar& donde, const unsigned char* byt
   revisarRango(informe, donde, "los creditos son", curso.creditos, store::kCreditos);
 }
 
-void revisarFragmento(Informe& informe, const char* archivo, std::size_t registros,
-                      std::size_t sobrante, std::size_t tamano) {
+// The end of a file read through `lector` (a Lector or the grades' union):
+// a trailing fragment, or a file that another program changed meanwhile,
+// whose end was not seen as it is.
+template <class L>
+void revisarFin(Informe& informe, const char* archivo, std::size_t registros, const L& lector,
+                std::size_t tamano) {
+  if (lector.cambiado()) {
+    informe.aviso(std::string(archivo) +
+                  ": otro programa lo cambio mientras se revisaba; vuelva a verificar");
+    return;
+  }
+  const std::size_t sobrante = lector.sobrante();
   if (sobrante == 0) return;
   informe.problema(Lugar{archivo, registros + 1, {}, {}},
                    "incompleto, " + std::to_string(sobrante) + " de " + std::to_string(tamano) +
@@ -202,7 +215,7 @@ Lectura revisarArchivo(const Fuente<R>& fuente, Informe& informe, std::size_t& r
     }
     registros += cantidad;
   }
-  revisarFragmento(informe, archivo, registros, lector.sobrante(), kTamano);
+  revisarFin(informe, archivo, registros, lector, kTamano);
   return std::nullopt;
 }
 
@@ -230,7 +243,7 @@ Lectura revisarNotas(const Fuente<NotaAlumno>& notas, const Fuente<Alumno>& alum
     }
   }
   if (Lectura e = unionNotas.error()) return e;
-  revisarFragmento(informe, archivo, registros, unionNotas.sobrante(), Formato<NotaAlumno>::tamano);
+  revisarFin(informe, archivo, registros, unionNotas, Formato<NotaAlumno>::tamano);
   return std::nullopt;
 }
 
@@ -245,6 +258,17 @@ Lectura verificar(Salida& salida, std::size_t& problemas) {
   if (Lectura e = notas.abrir()) return e;
 
   Informe informe(salida);
+  // Run in the wrong folder, a check that found nothing must not pass for
+  // one that found the files sound.
+  if (!alumnos.existe() && !cursos.existe() && !notas.existe()) {
+    informe.problema("no hay archivos de datos en esta carpeta");
+  } else {
+    for (const auto& [existe, nombre] :
+         {std::pair(alumnos.existe(), alumnos.nombre()),
+          std::pair(cursos.existe(), cursos.nombre()), std::pair(notas.existe(), notas.nombre())}) {
+      if (!existe) informe.aviso(std::string("no hay ") + nombre + " en esta carpeta");
+    }
+  }
   std::size_t cantidadAlumnos = 0, cantidadCursos = 0, cantidadNotas = 0;
   if (Lectura e = revisarArchivo(alumnos, informe, cantidadAlumnos, revisarAlumno)) return e;
   if (Lectura e = revisarArchivo(cursos, informe, cantidadCursos, revisarCurso)) return e;

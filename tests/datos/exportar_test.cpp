@@ -388,8 +388,8 @@ TEST(SalidaQueFalla, IsOneSpanishLineWithStatusTwo) {
     opciones.program = "/bin/sh";
     opciones.args = {"-c", c.guion, ALUMNOS_DATOS_BINARY};
     const harness::Script s = harness::runScript(dir.path(), "", opciones);
-    EXPECT_EQ(s.errors, "alumnos-datos: No se pudo escribir la salida (" + std::string(c.motivo) +
-                            ")\n2\n");
+    EXPECT_EQ(s.errors,
+              "alumnos-datos: No se pudo escribir la salida (" + std::string(c.motivo) + ")\n2\n");
     EXPECT_EQ(dir.read("ALUMNO.txt"), alumnos);
   }
 }

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "alumnos.hpp"
+#include "comun.hpp"
 #include "datos.hpp"
+#include "datos/lectura.hpp"
 
 namespace {
 
@@ -30,12 +32,49 @@ TEST(Verificar, ACleanSetHasNoFindingAndStatusZero) {
     EXPECT_EQ(dir.read(nombre), bytes) << nombre << " is only read";
 }
 
-TEST(Verificar, NoFilesAtAllIsNoProblem) {
-  harness::ScratchDir dir;
-  const harness::Script s = correr(dir, {"verificar"});
-  EXPECT_EQ(s.status, 0);
-  EXPECT_EQ(s.output, "Revisados 0 alumnos, 0 cursos y 0 notas: 0 problemas y 0 avisos\n");
-  EXPECT_EQ(dir.names(), std::vector<std::string>{});
+// A check run in the wrong folder does not pass: each file missing is named,
+// and none at all is a problem.
+TEST(Verificar, NamesEachMissingFileAndNoneAtAllIsAProblem) {
+  struct Caso {
+    std::vector<std::string> faltan;
+    std::string salida;
+    int estado;
+  };
+  const Caso casos[] = {
+      {{"ALUMNO.txt", "CURSO.txt", "NOTAALUMNO.txt"},
+       "problema: no hay archivos de datos en esta carpeta\n"
+       "Revisados 0 alumnos, 0 cursos y 0 notas: 1 problema y 0 avisos\n",
+       1},
+      {{"NOTAALUMNO.txt"},
+       "aviso: no hay NOTAALUMNO.txt en esta carpeta\n"
+       "Revisados 2 alumnos, 2 cursos y 0 notas: 0 problemas y 1 aviso\n",
+       0},
+      {{"ALUMNO.txt", "CURSO.txt"},
+       "aviso: no hay ALUMNO.txt en esta carpeta\n"
+       "aviso: no hay CURSO.txt en esta carpeta\n"
+       "aviso: NOTAALUMNO.txt, registro 1, alumno 12345678A, curso MA101A: el alumno no esta en "
+       "ALUMNO.txt\n"
+       "aviso: NOTAALUMNO.txt, registro 1, alumno 12345678A, curso MA101A: el curso no esta en "
+       "CURSO.txt\n"
+       "aviso: NOTAALUMNO.txt, registro 2, alumno 87654321B, curso fi201b: el alumno no esta en "
+       "ALUMNO.txt\n"
+       "aviso: NOTAALUMNO.txt, registro 2, alumno 87654321B, curso fi201b: el curso no esta en "
+       "CURSO.txt\n"
+       "Revisados 0 alumnos, 0 cursos y 2 notas: 0 problemas y 6 avisos\n",
+       0},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(testing::PrintToString(c.faltan));
+    harness::ScratchDir dir;
+    auto archivos = limpios();
+    for (const std::string& nombre : c.faltan)
+      archivos.erase(nombre);
+    escribir(dir, archivos);
+    const harness::Script s = correr(dir, {"verificar"});
+    EXPECT_EQ(s.status, c.estado);
+    EXPECT_EQ(s.output, c.salida);
+    EXPECT_EQ(dir.names().size(), 3 - c.faltan.size()) << "nothing is made up";
+  }
 }
 
 struct Dano {
@@ -201,11 +240,50 @@ TEST(Verificar, AStudentStoredTwiceFarApart) {
   const harness::Script s = correr(dir, {"verificar"});
   EXPECT_EQ(s.status, 1);
   EXPECT_EQ(s.output,
+            "aviso: no hay CURSO.txt en esta carpeta\n"
+            "aviso: no hay NOTAALUMNO.txt en esta carpeta\n"
             "problema: ALUMNO.txt, registro 70001, codigo 00000003A: el codigo ya esta en el "
             "registro 3\n"
             "problema: ALUMNO.txt, registro 70002, codigo 00069999A: el codigo ya esta en el "
             "registro 69999\n"
-            "Revisados 70002 alumnos, 0 cursos y 0 notas: 2 problemas y 0 avisos\n");
+            "Revisados 70002 alumnos, 0 cursos y 0 notas: 2 problemas y 2 avisos\n");
+}
+
+// A file cut short by another program while it is read: the bytes left in
+// the reader's buffer past the last whole record are no fragment of the file.
+class LectorQueCambia : public store::prueba::Archivos {};
+
+TEST_F(LectorQueCambia, TellsAFragmentOnlyWhenTheFileStillEndsThere) {
+  struct Caso {
+    const char* que;
+    std::size_t bytes;     // the file's size at the start
+    std::int64_t cortarA;  // its size once the first block is read; -1 left as it is
+    std::size_t sobrante;
+    bool cambiado;
+  };
+  constexpr std::size_t kGrande = 10'000 * 59;
+  const std::size_t primerBloque = store::detalle::LectorBloques::kCapacidad;
+  const Caso casos[] = {
+      {"unchanged, with a fragment", kGrande + 7, -1, 7, false},
+      {"cut short", kGrande, 100 * 59, 0, true},
+      {"cut where the first block ends", kGrande, static_cast<std::int64_t>(primerBloque),
+       primerBloque % 59, false},
+  };
+  for (const Caso& c : casos) {
+    SCOPED_TRACE(c.que);
+    store::prueba::escribirArchivo("ALUMNO.txt", std::string(c.bytes, 'x'));
+    datos::Fuente<store::Alumno> fuente;
+    ASSERT_FALSE(fuente.abrir());
+    datos::Lector<store::Alumno> lector(fuente);
+    ASSERT_NE(lector.siguiente(), nullptr);
+    if (c.cortarA >= 0)
+      std::filesystem::resize_file("ALUMNO.txt", static_cast<std::uintmax_t>(c.cortarA));
+    while (lector.siguiente() != nullptr) {
+    }
+    EXPECT_FALSE(lector.error());
+    EXPECT_EQ(lector.sobrante(), c.sobrante);
+    EXPECT_EQ(lector.cambiado(), c.cambiado);
+  }
 }
 
 TEST(Verificar, AFileThatCannotBeReadIsNamedWithStatusTwo) {

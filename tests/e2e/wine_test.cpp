@@ -176,6 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
         OrdenDatos{"Grades", escuela, {"exportar", "notas"}, 0},
         OrdenDatos{"GradesSemicolon", escuela, {"exportar", "notas", "--separador", ";"}, 0},
         OrdenDatos{"NoFilesGiveTheHeaderAlone", sinArchivos, {"exportar", "notas"}, 0},
+        OrdenDatos{"GradesForASpreadsheet", escuela, {"exportar", "notas", "--excel"}, 0},
+        OrdenDatos{"CheckOfAnEmptyFolder", sinArchivos, {"verificar"}, 1},
         OrdenDatos{"ManyGrades", muchos, {"exportar", "notas"}, 0},
         OrdenDatos{"CheckOfACleanSet", limpia, {"verificar"}, 0},
         OrdenDatos{"CheckFindingEveryKind", escuelaConTemporal, {"verificar"}, 1},

@@ -590,6 +590,54 @@ TEST(VariasCopias, AnImportWaitsForTheLockAndLooksAtTheCodesAgainUnderIt) {
             (std::vector<std::string>{kAlumnos, kCursos, kNotas, "a.csv", "c.csv", "n.csv"}));
 }
 
+// The tool's whole-file readers take the lock shared: a reader never sees
+// half of an append under way, waits for its end, and one kept waiting past
+// about ten seconds says so.
+TEST(VariasCopias, AReaderWaitsForAnAppendUnderWayAndSeesItWhole) {
+  harness::ScratchDir dir;
+  const std::string juan = harness::registros({kJuan});
+  const std::string ana = harness::registros({kAna});
+  dir.write(kAlumnos, juan);
+  dir.write(kNotas, fallos::nota("1", "2", {0, 0, 0, 0, 0}));
+  Cerrojo cerrojoAlumnos(dir.path() + "/" + kAlumnos);
+  Cerrojo cerrojoNotas(dir.path() + "/" + kNotas);
+  ASSERT_TRUE(cerrojoAlumnos.tomar() && cerrojoNotas.tomar());
+  // The first bytes of an append another copy is making.
+  std::ofstream(dir.path() + "/" + kAlumnos, std::ios::binary | std::ios::app) << ana.substr(0, 2);
+
+  const std::vector<std::vector<std::string>> ordenes = {
+      {"verificar"}, {"exportar", "alumnos"}, {"exportar", "notas"}};
+  std::vector<Copia> copias(ordenes.size());
+  std::vector<std::thread> hilos;
+  const Reloj::time_point inicio = Reloj::now();
+  for (std::size_t i = 0; i < ordenes.size(); ++i) {
+    hilos.emplace_back([&, i] {
+      harness::Options opciones = conPlazo(60s);
+      opciones.program = ALUMNOS_DATOS_BINARY;
+      opciones.args = ordenes[i];
+      copias[i].script = harness::runScript(dir.path(), "", opciones);
+      copias[i].segundos = std::chrono::duration<double>(Reloj::now() - inicio).count();
+    });
+  }
+  const std::vector<pid_t> procesos = trabajandoEn(dir.path(), ordenes.size());
+  EXPECT_EQ(procesos.size(), ordenes.size());
+  for (const pid_t pid : procesos)
+    esperarQueEspere(pid);
+  std::ofstream(dir.path() + "/" + kAlumnos, std::ios::binary | std::ios::app) << ana.substr(2);
+  cerrojoAlumnos.soltar();
+  for (std::thread& hilo : hilos)
+    hilo.join();
+
+  EXPECT_EQ(copias[0].script.status, 2) << copias[0].script.output;
+  EXPECT_EQ(copias[0].script.errors,
+            "alumnos-datos: Archivo NOTAALUMNO.txt en uso, intente mas tarde\n");
+  EXPECT_EQ(copias[1].script.status, 0) << copias[1].script.errors;
+  EXPECT_EQ(copias[1].script.output,
+            "codigo,apellido,nombre,edad\r\n12345678A,Perez,Juan,20\r\n87654321B,Lopez,Ana,19\r\n");
+  EXPECT_EQ(copias[2].script.status, 2);
+  EXPECT_GE(copias[2].segundos, 9.0) << "gave up before about ten seconds";
+}
+
 // Another copy's deletion puts a new ALUMNO.txt in the old one's place while
 // this copy waits for the old one's lock: this copy works on the new one.
 TEST(VariasCopias, AStudentFileReplacedWhileACopyWaitedIsTheOneItChanges) {
