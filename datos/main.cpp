@@ -245,11 +245,7 @@ int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
   return terminar(salida, lectura, problemas == 0 ? kBien : kHayProblemas);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  store::sistema::reservarEstandar();
-  const std::vector<std::string_view> palabras(argv + (argc > 0 ? 1 : 0), argv + argc);
+int ejecutar(const std::vector<std::string_view>& palabras) {
   if (palabras.empty()) return errorDeUso("falta la orden: exportar, importar o verificar");
   const std::string_view orden = palabras[0];
   if (orden == "--help" || orden == "-h") {
@@ -262,4 +258,17 @@ int main(int argc, char** argv) {
   if (orden == "importar") return ejecutarImportar(palabras);
   if (orden == "verificar") return ejecutarVerificar(palabras);
   return errorDeUso("orden desconocida " + palabra(orden) + ": exportar, importar o verificar");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  store::sistema::reservarEstandar();
+  try {
+    return ejecutar(std::vector<std::string_view>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  } catch (const std::bad_alloc&) {
+    // Told in Spanish rather than in the runtime's English last words.
+    // exportar and verificar change nothing; importar answers for its own.
+    return fallar("No hay memoria para terminar");
+  }
 }
