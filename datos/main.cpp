@@ -1,11 +1,12 @@
-// alumnos-datos: the school's files out to spreadsheets and in from them, and
-// a check of them. Run in the directory that holds the files; only importar
-// changes them.
+// alumnos-datos: the school's files out to spreadsheets and in from them, a
+// check of them, and a backup. Run in the directory that holds the files;
+// only importar changes them.
 //
 // Exit status: 0 done (verificar: no problem found); 1 verificar found
 // problems, or importar stored nothing for rows that break the rules; 2 a
-// usage error, a file that cannot be read, written or locked in time, or
-// output that cannot be written, told in one line on standard error.
+// usage error, a file that cannot be read, written or locked in time, output
+// that cannot be written, or a backup not made, told in one line on standard
+// error.
 #include <new>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "datos/csv.hpp"
 #include "datos/exportar.hpp"
 #include "datos/importar.hpp"
+#include "datos/respaldar.hpp"
 #include "datos/sistema.hpp"
 #include "datos/verificar.hpp"
 #include "store/sistema.hpp"
@@ -30,6 +32,7 @@ constexpr char kAyuda[] =
     "     alumnos-datos importar alumnos|cursos|notas ARCHIVO [--separador C]\n"
     "                            [--probar] [--sin-acentos]\n"
     "     alumnos-datos verificar\n"
+    "     alumnos-datos respaldar CARPETA\n"
     "     alumnos-datos --help\n"
     "\n"
     "Trabaja con ALUMNO.txt, CURSO.txt y NOTAALUMNO.txt en el directorio actual;\n"
@@ -69,9 +72,18 @@ constexpr char kAyuda[] =
     "      archivo temporal que quedo), con el archivo, el numero de registro y\n"
     "      el codigo, y al final los totales.\n"
     "\n"
+    "  respaldar CARPETA\n"
+    "      Copia ALUMNO.txt, CURSO.txt, NOTAALUMNO.txt y TEMPORAL.txt, los que\n"
+    "      esten, a una carpeta nueva dentro de CARPETA (una memoria USB, por\n"
+    "      ejemplo) llamada respaldo-AAAA-MM-DD-HHMM, aunque otras copias del\n"
+    "      programa esten trabajando. Cada copia se graba en el disco y se lee de\n"
+    "      nuevo para comprobarla; la carpeta toma su nombre solo cuando todo esta\n"
+    "      bien. Dice cuantos registros copio de cada archivo.\n"
+    "\n"
     "Estado de salida: 0 bien (verificar: sin problemas), 1 verificar encontro\n"
     "problemas o importar no guardo nada por filas que no sirven, 2 error de uso,\n"
-    "un archivo que no se puede leer o escribir, o en uso por otra copia.\n";
+    "un archivo que no se puede leer o escribir, o en uso por otra copia, o un\n"
+    "respaldo que no se pudo hacer.\n";
 
 // A word typed by the user, safe to show: control characters as '?'.
 std::string palabra(std::string_view texto) {
@@ -237,6 +249,23 @@ int ejecutarImportar(const std::vector<std::string_view>& palabras) {
   return terminar(salida, std::nullopt, problemas == 0 ? kBien : kHayProblemas);
 }
 
+int ejecutarRespaldar(const std::vector<std::string_view>& palabras) {
+  std::optional<std::string_view> carpeta;
+  for (std::size_t i = 1; i < palabras.size(); ++i) {
+    const std::string_view p = palabras[i];
+    if (p.starts_with("--")) return errorDeUso("opcion desconocida " + palabra(p));
+    if (carpeta) return errorDeUso("sobra la palabra " + palabra(p));
+    carpeta = p;
+  }
+  if (!carpeta) return errorDeUso("falta la carpeta donde respaldar");
+  datos::Salida salida(datos::sistema::escribirSalida);
+  if (const std::optional<std::string> fallo = datos::respaldar(std::string(*carpeta), salida)) {
+    (void)salida.terminar();
+    return fallar(*fallo);
+  }
+  return terminar(salida, std::nullopt, kBien);
+}
+
 int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
   if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
   datos::Salida salida(datos::sistema::escribirSalida);
@@ -246,7 +275,8 @@ int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
 }
 
 int ejecutar(const std::vector<std::string_view>& palabras) {
-  if (palabras.empty()) return errorDeUso("falta la orden: exportar, importar o verificar");
+  if (palabras.empty())
+    return errorDeUso("falta la orden: exportar, importar, verificar o respaldar");
   const std::string_view orden = palabras[0];
   if (orden == "--help" || orden == "-h") {
     if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
@@ -257,7 +287,9 @@ int ejecutar(const std::vector<std::string_view>& palabras) {
   if (orden == "exportar") return ejecutarExportar(palabras);
   if (orden == "importar") return ejecutarImportar(palabras);
   if (orden == "verificar") return ejecutarVerificar(palabras);
-  return errorDeUso("orden desconocida " + palabra(orden) + ": exportar, importar o verificar");
+  if (orden == "respaldar") return ejecutarRespaldar(palabras);
+  return errorDeUso("orden desconocida " + palabra(orden) +
+                    ": exportar, importar, verificar o respaldar");
 }
 
 }  // namespace
@@ -268,7 +300,8 @@ int main(int argc, char** argv) {
     return ejecutar(std::vector<std::string_view>(argv + (argc > 0 ? 1 : 0), argv + argc));
   } catch (const std::bad_alloc&) {
     // Told in Spanish rather than in the runtime's English last words.
-    // exportar and verificar change nothing; importar answers for its own.
+    // exportar and verificar change nothing; importar answers for its own,
+    // and respaldar removes its working folder as it unwinds.
     return fallar("No hay memoria para terminar");
   }
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/archivos.hpp"
+
 namespace datos::sistema {
 
 // Writes every byte to standard output, or to standard error; 0, or the
@@ -62,5 +64,30 @@ Causa causaDe(int numeroError, const char* archivo);
 // Why a read or a write failed, in a few Spanish words ("error 1234 del
 // sistema" for a cause the tool has no words for).
 std::string motivo(int numeroError, const char* archivo);
+
+// The backup's folders and copies (respaldar), named as the user gave the
+// folder that holds them; failures as the system's error numbers.
+
+// The name of `nombre` inside the folder `carpeta`.
+std::string dentroDe(const std::string& carpeta, const char* nombre);
+// 0 when `carpeta` is a folder; otherwise why it cannot hold one.
+int comprobarCarpeta(const std::string& carpeta);
+// A new folder, or a new file open for writing: never one already there
+// (yaEsta then tells), so that two backups never share one.
+int crearCarpeta(const std::string& nombre);
+int crearArchivo(const std::string& nombre, store::detalle::Descriptor& descriptor);
+// A copy just flushed, opened to be read back from the disk rather than from
+// the system's cache where the system allows it. It is read kAlineacion
+// bytes at a time or a multiple of them, into memory aligned to kAlineacion.
+inline constexpr std::size_t kAlineacion = 4096;
+int abrirParaComprobar(const std::string& nombre, store::detalle::Descriptor& descriptor);
+// `origen` takes the name `destino` in one step, never in place of anything
+// that has it already (yaEsta then tells).
+int renombrarSinPisar(const std::string& origen, const std::string& destino);
+// Whether a failure above was the name being taken.
+bool yaEsta(int numeroError) noexcept;
+// Removes what an unfinished backup made; nothing more can be done when it fails.
+void borrarArchivo(const std::string& nombre) noexcept;
+void borrarCarpeta(const std::string& nombre) noexcept;
 
 }  // namespace datos::sistema

@@ -94,6 +94,10 @@ void soltarSenales() noexcept;
 // reasons (then nothing changed); as reemplazar, the change is on the disk.
 Resultado renombrarSinPisar(const char* origen, const char* destino);
 
+// Makes the latest change to the names in the folder `carpeta` durable; file
+// systems that cannot flush a folder count as done.
+Resultado sincronizarNombres(const char* carpeta);
+
 // Whether there is anything at all by that name (a dangling link too).
 bool hayAlgo(const char* nombre) noexcept;
 // What the start-up recovery finds at TEMPORAL.txt: nothing at all; something

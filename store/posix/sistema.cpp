@@ -255,6 +255,10 @@ Resultado renombrarSinPisar(const char* origen, const char* destino) {
   return sincronizarDirectorio(".");
 }
 
+Resultado sincronizarNombres(const char* carpeta) {
+  return sincronizarDirectorio(carpeta);
+}
+
 bool hayAlgo(const char* nombre) noexcept {
   struct stat datos {};
   return ::lstat(nombre, &datos) == 0 || errno != ENOENT;

@@ -89,21 +89,9 @@ std::string carpetaDe(const std::string& archivo) {
   return archivo.substr(0, barra + 1);
 }
 
-// Makes the latest change to a folder's names durable: FlushFileBuffers on a
-// handle to the folder, which needs write access and backup semantics to
-// open one. File systems that cannot flush a folder say so with these
-// errors; there is nothing more to do on them, as MOVEFILE_WRITE_THROUGH
-// flushes only a move done as a copy.
+// The names in the folder that holds `archivo`.
 Resultado sincronizarCarpeta(const std::string& archivo) {
-  const HANDLE carpeta =
-      ::CreateFileA(carpetaDe(archivo).c_str(), GENERIC_READ | GENERIC_WRITE, kCompartido, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  bool hecho = carpeta != INVALID_HANDLE_VALUE && ::FlushFileBuffers(carpeta);
-  const DWORD numero = hecho ? 0 : ::GetLastError();
-  if (carpeta != INVALID_HANDLE_VALUE) ::CloseHandle(carpeta);
-  hecho = hecho || numero == ERROR_INVALID_FUNCTION || numero == ERROR_NOT_SUPPORTED ||
-          numero == ERROR_INVALID_PARAMETER;
-  return hecho ? Resultado{} : falla(Falla::sincronizarDirectorio, static_cast<int>(numero));
+  return sincronizarNombres(carpetaDe(archivo).c_str());
 }
 
 // A file another process holds open, so that it cannot be replaced now.
@@ -319,6 +307,22 @@ void soltarSenales() noexcept {
   if (sinRetener == nullptr) return;
   ::SetEvent(sinRetener);
   ::SetConsoleCtrlHandler(esperarAlReemplazo, FALSE);
+}
+
+// Makes the latest change to a folder's names durable: FlushFileBuffers on a
+// handle to the folder, which needs write access and backup semantics to
+// open one. File systems that cannot flush a folder say so with these
+// errors; there is nothing more to do on them, as MOVEFILE_WRITE_THROUGH
+// flushes only a move done as a copy.
+Resultado sincronizarNombres(const char* nombre) {
+  const HANDLE carpeta = ::CreateFileA(nombre, GENERIC_READ | GENERIC_WRITE, kCompartido, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  bool hecho = carpeta != INVALID_HANDLE_VALUE && ::FlushFileBuffers(carpeta);
+  const DWORD numero = hecho ? 0 : ::GetLastError();
+  if (carpeta != INVALID_HANDLE_VALUE) ::CloseHandle(carpeta);
+  hecho = hecho || numero == ERROR_INVALID_FUNCTION || numero == ERROR_NOT_SUPPORTED ||
+          numero == ERROR_INVALID_PARAMETER;
+  return hecho ? Resultado{} : falla(Falla::sincronizarDirectorio, static_cast<int>(numero));
 }
 
 bool hayAlgo(const char* nombre) noexcept {

@@ -282,10 +282,10 @@ TEST_P(ErrorDeUso, IsOneLineNamingTheWordWithStatusTwo) {
 INSTANTIATE_TEST_SUITE_P(
     Palabras, ErrorDeUso,
     ::testing::Values(
-        Uso{"NoCommand", {}, "falta la orden: exportar, importar o verificar"},
+        Uso{"NoCommand", {}, "falta la orden: exportar, importar, verificar o respaldar"},
         Uso{"UnknownCommand",
             {"borrar"},
-            "orden desconocida \"borrar\": exportar, importar o verificar"},
+            "orden desconocida \"borrar\": exportar, importar, verificar o respaldar"},
         Uso{"NoSubject", {"exportar"}, "falta que exportar: alumnos, cursos o notas"},
         Uso{"OnlyASeparator",
             {"exportar", "--separador", ";"},
@@ -334,7 +334,10 @@ INSTANTIATE_TEST_SUITE_P(
             "falta el archivo CSV que importar, o - para la entrada estandar"},
         Uso{"ImportOfAnUnknownOption",
             {"importar", "cursos", "a.csv", "--rapido"},
-            "opcion desconocida \"--rapido\""}),
+            "opcion desconocida \"--rapido\""},
+        Uso{"BackupWithoutFolder", {"respaldar"}, "falta la carpeta donde respaldar"},
+        Uso{"BackupIntoTwoFolders", {"respaldar", "a", "b"}, "sobra la palabra \"b\""},
+        Uso{"BackupWithAnOption", {"respaldar", "--todo", "a"}, "opcion desconocida \"--todo\""}),
     datos_test::PorNombre());
 
 TEST(Separador, MayComeBeforeTheSubjectOrWithAnEqualsSign) {
