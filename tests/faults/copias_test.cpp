@@ -19,8 +19,10 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "alumnos.hpp"
@@ -636,6 +638,102 @@ TEST(VariasCopias, AReaderWaitsForAnAppendUnderWayAndSeesItWhole) {
             "codigo,apellido,nombre,edad\r\n12345678A,Perez,Juan,20\r\n87654321B,Lopez,Ana,19\r\n");
   EXPECT_EQ(copias[2].script.status, 2);
   EXPECT_GE(copias[2].segundos, 9.0) << "gave up before about ten seconds";
+}
+
+harness::Options respaldarEn(const std::string& carpeta) {
+  harness::Options opciones = conPlazo(60s);
+  opciones.program = ALUMNOS_DATOS_BINARY;
+  opciones.args = {"respaldar", carpeta};
+  return opciones;
+}
+
+// Backups taken one after another while copies enter students and grades:
+// each file of each backup is a state the file was really in, a run of
+// whole records the final file begins with, never half an append.
+TEST(VariasCopias, BackupsTakenWhileCopiesAppendHoldOnlyStatesTheFilesWereIn) {
+  harness::ScratchDir dir;
+  harness::ScratchDir usb;
+  dir.write(kAlumnos, harness::registros(harness::numerados(1, 3)));
+  dir.write(kNotas, fallos::nota("1", "2", {0, 0, 0, 0, 0}));
+  constexpr int kPorCopia = 1500;
+  std::string notas = "3\n";
+  for (int i = 0; i < kPorCopia; ++i)
+    notas += harness::numerado(i).codigo + "\nAB123C\n1\n2\n3\n4\n5\nx" +
+             (i + 1 < kPorCopia ? "S" : "N");
+  const std::vector<std::string> entradas = {altas(harness::numerados(100000, kPorCopia)),
+                                             altas(harness::numerados(200000, kPorCopia)),
+                                             notas + "0\n"};
+  std::atomic<bool> terminado{false};
+  std::vector<harness::Script> respaldos;
+  std::thread respaldando([&] {
+    // A pause between two, so that the backups of one minute stay well under
+    // the names a minute has.
+    while (!terminado && respaldos.size() < 300) {
+      respaldos.push_back(harness::runScript(dir.path(), "", respaldarEn(usb.path())));
+      std::this_thread::sleep_for(10ms);
+    }
+  });
+  const std::vector<Copia> copias = aLaVez(dir, entradas);
+  terminado = true;
+  respaldando.join();
+  for (const Copia& copia : copias) {
+    EXPECT_EQ(copia.script.status, 0);
+    EXPECT_EQ(copia.script.errors, "");
+  }
+  for (const harness::Script& s : respaldos) {
+    EXPECT_EQ(s.status, 0) << s.errors;
+  }
+  const std::string alumnos = dir.read(kAlumnos);
+  const std::string grados = dir.read(kNotas);
+  ASSERT_EQ(alumnos.size(), 59u * (3 + 2 * kPorCopia));
+  ASSERT_EQ(grados.size(), 35u * (1 + kPorCopia));
+  std::set<std::size_t> estados;
+  for (const std::string& respaldo : usb.names()) {
+    SCOPED_TRACE(respaldo);
+    for (const auto& [archivo, final, tamano] :
+         {std::tuple{kAlumnos, alumnos, 59u}, std::tuple{kNotas, grados, 35u}}) {
+      const std::string copia = usb.read(respaldo + "/" + archivo);
+      EXPECT_EQ(copia.size() % tamano, 0u) << archivo << " holds part of a record";
+      EXPECT_TRUE(final.starts_with(copia)) << archivo << " was never in this state";
+      estados.insert(copia.size() * 100 + tamano);
+    }
+  }
+  EXPECT_EQ(usb.names().size(), respaldos.size());
+  EXPECT_GE(estados.size(), 6u) << "too few backups were taken while the copies appended";
+  std::printf("%zu backups while 3 copies appended %d records each: %zu states of the files\n",
+              respaldos.size(), kPorCopia, estados.size());
+}
+
+// A backup waits for another copy's append as the screens do, file by file;
+// kept waiting past about ten seconds, it says which file is in use and
+// leaves nothing behind.
+TEST(VariasCopias, ABackupKeptWaitingTooLongSaysTheFileIsInUseAndLeavesNothing) {
+  harness::ScratchDir dir;
+  harness::ScratchDir usb;
+  dir.write(kAlumnos, harness::registros({kJuan}));
+  dir.write(kCursos, fallos::curso("ZZ999Z", "Arte", 1));
+  dir.write(kNotas, fallos::nota("1", "2", {0, 0, 0, 0, 0}));
+  Cerrojo cursos(dir.path() + "/" + kCursos);
+  Cerrojo notas(dir.path() + "/" + kNotas);
+  ASSERT_TRUE(cursos.tomar() && notas.tomar());
+  Copia respaldo;
+  const Reloj::time_point inicio = Reloj::now();
+  std::thread hilo([&] {
+    respaldo.script = harness::runScript(dir.path(), "", respaldarEn(usb.path()));
+    respaldo.segundos = std::chrono::duration<double>(Reloj::now() - inicio).count();
+  });
+  const std::vector<pid_t> procesos = trabajandoEn(dir.path(), 1);
+  EXPECT_EQ(procesos.size(), 1u);
+  for (const pid_t pid : procesos)
+    esperarQueEspere(pid);
+  cursos.soltar();
+  hilo.join();
+  EXPECT_EQ(respaldo.script.status, 2);
+  EXPECT_EQ(respaldo.script.output, "");
+  EXPECT_EQ(respaldo.script.errors,
+            "alumnos-datos: Archivo NOTAALUMNO.txt en uso, intente mas tarde\n");
+  EXPECT_GE(respaldo.segundos, 9.0) << "gave up before about ten seconds";
+  EXPECT_EQ(usb.names(), std::vector<std::string>{});
 }
 
 // Another copy's deletion puts a new ALUMNO.txt in the old one's place while
