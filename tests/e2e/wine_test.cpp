@@ -7,6 +7,7 @@
 // tests then skip with that reason.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -253,6 +254,45 @@ INSTANTIATE_TEST_SUITE_P(
                     "codigo,apellido,nombre,edad\n12345678A,Perez,Ana,20\n2023,de la Cruz,Ana,70\n",
                     1}),
     datos_test::PorNombre());
+
+// alumnos-datos.exe respaldar beside the POSIX program: copies of the
+// school's files byte for byte, a second backup of the minute in a second
+// folder, and the same report but for the folder's name.
+TEST(RespaldarExe, CopiesTheFilesByteForByteAndReportsAsThePosixProgram) {
+  const std::string wine = wineOrWhyNot();
+  if (const std::string why = whyNot(wine, kDatosExe); !why.empty()) GTEST_SKIP() << why;
+  startWine(wine);
+  harness::ScratchDir dir;
+  datos_test::escribirEscuela(dir);
+  dir.write("TEMPORAL.txt", datos_test::alumno("12345678A", "Perez", "Jose", 20) + "xy");
+  const std::vector<std::string> escuela = dir.names();
+  harness::ScratchDir usb;
+  harness::ScratchDir usbPosix;
+  const harness::Script posix = datos_test::correr(dir, {"respaldar", usbPosix.path()});
+  ASSERT_EQ(posix.status, 0) << posix.errors;
+  const std::string informe = posix.output.substr(posix.output.find('\n'));
+
+  for (int vez = 1; vez <= 2; ++vez) {
+    SCOPED_TRACE("backup " + std::to_string(vez));
+    const std::vector<std::string> antes = usb.names();
+    const harness::Script s =
+        harness::runScript(dir.path(), "", underWine(wine, {kDatosExe, "respaldar", usb.path()}));
+    EXPECT_EQ(s.status, 0) << s.errors;
+    EXPECT_EQ(s.errors, "");
+    const std::vector<std::string> despues = usb.names();
+    ASSERT_EQ(despues.size(), antes.size() + 1);
+    const std::string nombre = despues.back();
+    EXPECT_TRUE(nombre.starts_with("respaldo-")) << nombre;
+    EXPECT_EQ(s.output, "Respaldo en " + usb.path() + "\\" + nombre + informe);
+    std::vector<std::string> copiados;
+    for (const auto& entrada : fs::directory_iterator(usb.path() + "/" + nombre))
+      copiados.push_back(entrada.path().filename().string());
+    std::sort(copiados.begin(), copiados.end());
+    EXPECT_EQ(copiados, escuela);
+    for (const std::string& archivo : escuela)
+      EXPECT_TRUE(usb.read(nombre + "/" + archivo) == dir.read(archivo)) << archivo;
+  }
+}
 
 // ---------------------------------------------------------------------------
 // alumnos.exe
