@@ -248,9 +248,11 @@ std::optional<std::string> Respaldo::comprobar(const Copia& copia) {
     if (!store::sistema::leerEn(descriptor.numero(), trozo_, kTrozo, leido, leidos)) {
       return fallaDestino(store::sistema::ultimoError());
     }
-    if (leidos == 0) break;
     huella.agregar(trozo_, leidos);
     leido += static_cast<std::int64_t>(leidos);
+    // A short read is the end: one more would start where an unbuffered
+    // read may not.
+    if (leidos < kTrozo) break;
   }
   if (leido != copia.bytes || huella.valor() != copia.huella) {
     return fallaDestino(std::string("la copia de ") + copia.archivo +
