@@ -29,7 +29,7 @@ std::string motivo(int numeroError, const char* archivo) {
     case Causa::soloLectura:
       return "el disco es de solo lectura";
     case Causa::noEsCarpeta:
-      return "una parte del camino no es una carpeta";
+      return "no es una carpeta";
     case Causa::nombreLargo:
       return "el nombre es demasiado largo";
     case Causa::nombreNoValido:

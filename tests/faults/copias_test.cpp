@@ -523,6 +523,44 @@ std::vector<pid_t> trabajandoEn(const std::string& directorio, std::size_t cuant
   }
 }
 
+// alumnos-datos with each of `ordenes`, all started at once in `dir`; back
+// from the constructor once each of them waits for a lock.
+class OrdenesALaVez {
+ public:
+  OrdenesALaVez(const harness::ScratchDir& dir,
+                const std::vector<std::vector<std::string>>& ordenes)
+      : copias_(ordenes.size()) {
+    const Reloj::time_point inicio = Reloj::now();
+    for (std::size_t i = 0; i < ordenes.size(); ++i) {
+      harness::Options opciones = conPlazo(60s);
+      opciones.program = ALUMNOS_DATOS_BINARY;
+      opciones.args = ordenes[i];
+      hilos_.emplace_back([&dir, opciones, inicio, this, i] {
+        copias_[i].script = harness::runScript(dir.path(), "", opciones);
+        copias_[i].segundos = std::chrono::duration<double>(Reloj::now() - inicio).count();
+      });
+    }
+    const std::vector<pid_t> procesos = trabajandoEn(dir.path(), ordenes.size());
+    EXPECT_EQ(procesos.size(), ordenes.size());
+    for (const pid_t pid : procesos)
+      esperarQueEspere(pid);
+  }
+  ~OrdenesALaVez() { terminar(); }
+  OrdenesALaVez(const OrdenesALaVez&) = delete;
+  OrdenesALaVez& operator=(const OrdenesALaVez&) = delete;
+
+  // Once every one has ended.
+  const std::vector<Copia>& terminar() {
+    for (std::thread& hilo : hilos_)
+      if (hilo.joinable()) hilo.join();
+    return copias_;
+  }
+
+ private:
+  std::vector<Copia> copias_;
+  std::vector<std::thread> hilos_;
+};
+
 // An import waits for the lock as the screens do. Given back in time, it
 // looks at the codes again under the lock and stores every row, or none
 // when another copy stored one of their codes meanwhile; kept waiting past
@@ -548,29 +586,13 @@ TEST(VariasCopias, AnImportWaitsForTheLockAndLooksAtTheCodesAgainUnderIt) {
   const std::vector<std::vector<std::string>> ordenes = {{"importar", "alumnos", "a.csv"},
                                                          {"importar", "cursos", "c.csv"},
                                                          {"importar", "notas", "n.csv"}};
-  std::vector<Copia> copias(ordenes.size());
-  std::vector<std::thread> hilos;
-  const Reloj::time_point inicio = Reloj::now();
-  for (std::size_t i = 0; i < ordenes.size(); ++i) {
-    hilos.emplace_back([&, i] {
-      harness::Options opciones = conPlazo(60s);
-      opciones.program = ALUMNOS_DATOS_BINARY;
-      opciones.args = ordenes[i];
-      copias[i].script = harness::runScript(dir.path(), "", opciones);
-      copias[i].segundos = std::chrono::duration<double>(Reloj::now() - inicio).count();
-    });
-  }
-  const std::vector<pid_t> procesos = trabajandoEn(dir.path(), ordenes.size());
-  EXPECT_EQ(procesos.size(), ordenes.size());
-  for (const pid_t pid : procesos)
-    esperarQueEspere(pid);
+  OrdenesALaVez ordenesALaVez(dir, ordenes);
   // Another copy stores the course's code, holding the lock as it does.
   std::ofstream(dir.path() + "/" + kCursos, std::ios::binary | std::ios::app)
       << fallos::curso("AB123C", "Otra", 2);
   cerrojoAlumnos.soltar();
   cerrojoCursos.soltar();
-  for (std::thread& hilo : hilos)
-    hilo.join();
+  const std::vector<Copia>& copias = ordenesALaVez.terminar();
 
   EXPECT_EQ(copias[0].script.status, 0) << copias[0].script.errors;
   EXPECT_EQ(copias[0].script.output, "Importado 1 alumno de a.csv\n");
@@ -609,26 +631,10 @@ TEST(VariasCopias, AReaderWaitsForAnAppendUnderWayAndSeesItWhole) {
 
   const std::vector<std::vector<std::string>> ordenes = {
       {"verificar"}, {"exportar", "alumnos"}, {"exportar", "notas"}};
-  std::vector<Copia> copias(ordenes.size());
-  std::vector<std::thread> hilos;
-  const Reloj::time_point inicio = Reloj::now();
-  for (std::size_t i = 0; i < ordenes.size(); ++i) {
-    hilos.emplace_back([&, i] {
-      harness::Options opciones = conPlazo(60s);
-      opciones.program = ALUMNOS_DATOS_BINARY;
-      opciones.args = ordenes[i];
-      copias[i].script = harness::runScript(dir.path(), "", opciones);
-      copias[i].segundos = std::chrono::duration<double>(Reloj::now() - inicio).count();
-    });
-  }
-  const std::vector<pid_t> procesos = trabajandoEn(dir.path(), ordenes.size());
-  EXPECT_EQ(procesos.size(), ordenes.size());
-  for (const pid_t pid : procesos)
-    esperarQueEspere(pid);
+  OrdenesALaVez ordenesALaVez(dir, ordenes);
   std::ofstream(dir.path() + "/" + kAlumnos, std::ios::binary | std::ios::app) << ana.substr(2);
   cerrojoAlumnos.soltar();
-  for (std::thread& hilo : hilos)
-    hilo.join();
+  const std::vector<Copia>& copias = ordenesALaVez.terminar();
 
   EXPECT_EQ(copias[0].script.status, 2) << copias[0].script.output;
   EXPECT_EQ(copias[0].script.errors,
