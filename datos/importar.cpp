@@ -487,13 +487,11 @@ std::optional<std::string> importarDe(std::string_view csv, std::string_view nom
   };
   if (leido && I::kCodigoUnico && importacion.cantidad() > 0) {
     Fuente<R> fuente;
-    if (Lectura e = fuente.abrir())
-      return fallo("No se puede leer el archivo ", e->archivo, e->numeroError);
+    if (Lectura e = fuente.abrir()) return explicar(*e);
     Lector<R> lector(fuente);
     while (const unsigned char* registro = lector.siguiente())
       (void)revisar(registro);
-    if (Lectura e = lector.error())
-      return fallo("No se puede leer el archivo ", e->archivo, e->numeroError);
+    if (Lectura e = lector.error()) return explicar(*e);
   }
 
   std::string final;

@@ -2,12 +2,20 @@
 
 #include <algorithm>
 
+#include "datos/sistema.hpp"
+
 namespace datos {
 
 using store::Alumno;
 using store::Curso;
 using store::Formato;
 using store::NotaAlumno;
+
+std::string explicar(const ErrorLectura& error) {
+  if (error.enUso) return std::string("Archivo ") + error.archivo + " en uso, intente mas tarde";
+  return std::string("No se puede leer el archivo ") + error.archivo + " (" +
+         sistema::motivo(error.numeroError, error.archivo) + ")";
+}
 
 void TablaCodigos::vaciar(std::size_t maximo) {
   claves_.clear();

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct ErrorLectura {
   bool enUso = false;  // another copy kept it locked too long
 };
 using Lectura = std::optional<ErrorLectura>;  // empty when everything was read
+
+// The one line that tells the clerk about it.
+std::string explicar(const ErrorLectura& error);
 
 // A stored text: its bytes up to the terminating zero, or the whole field when
 // it has none.

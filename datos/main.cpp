@@ -85,13 +85,12 @@ constexpr char kAyuda[] =
     "un archivo que no se puede leer o escribir, o en uso por otra copia, o un\n"
     "respaldo que no se pudo hacer.\n";
 
-// A word typed by the user, safe to show: control characters as '?'.
+// A word typed by the user, in quotes.
 std::string palabra(std::string_view texto) {
-  std::string visible(texto);
-  for (char& c : visible) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return "\"" + visible + "\"";
+  std::string entreComillas(1, '"');
+  entreComillas += datos::sistema::mostrable(texto);
+  entreComillas += '"';
+  return entreComillas;
 }
 
 int fallar(const std::string& mensaje) {
@@ -106,13 +105,7 @@ int errorDeUso(const std::string& mensaje) {
 // The end of a command: what it could not read, or output that did not go out.
 int terminar(datos::Salida& salida, const datos::Lectura& lectura, int estado) {
   const bool escrita = salida.terminar();
-  if (lectura && lectura->enUso) {
-    return fallar(std::string("Archivo ") + lectura->archivo + " en uso, intente mas tarde");
-  }
-  if (lectura) {
-    return fallar(std::string("No se puede leer el archivo ") + lectura->archivo + " (" +
-                  datos::sistema::motivo(lectura->numeroError, lectura->archivo) + ")");
-  }
+  if (lectura) return fallar(datos::explicar(*lectura));
   if (!escrita) {
     return fallar("No se pudo escribir la salida (" +
                   datos::sistema::motivo(salida.fallo(), nullptr) + ")");

@@ -64,4 +64,12 @@ std::string motivo(int numeroError, const char* archivo) {
   return "error " + std::to_string(numeroError) + " del sistema";
 }
 
+std::string mostrable(std::string_view texto) {
+  std::string visible(texto);
+  for (char& c : visible) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return visible;
+}
+
 }  // namespace datos::sistema

@@ -86,22 +86,8 @@ struct Copia {
   Descriptor destino;        // open until the copy is flushed
 };
 
-// A name given by the user, safe to show: control characters as '?'.
-std::string visible(std::string texto) {
-  for (char& c : texto) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return texto;
-}
-
 std::string contar(std::int64_t cantidad, const char* uno, const char* varios) {
   return std::to_string(cantidad) + " " + (cantidad == 1 ? uno : varios);
-}
-
-std::string fallaLectura(const ErrorLectura& error) {
-  if (error.enUso) return std::string("Archivo ") + error.archivo + " en uso, intente mas tarde";
-  return std::string("No se puede leer el archivo ") + error.archivo + " (" +
-         sistema::motivo(error.numeroError, error.archivo) + ")";
 }
 
 class Respaldo {
@@ -125,7 +111,7 @@ class Respaldo {
     return fallaDestino(sistema::motivo(numeroError, nullptr));
   }
   std::string fallaDestino(const std::string& motivo) const {
-    return "No se puede respaldar en " + visible(carpeta_) + " (" + motivo + ")";
+    return "No se puede respaldar en " + sistema::mostrable(carpeta_) + " (" + motivo + ")";
   }
 
   std::optional<std::string> crearTrabajo();
@@ -181,7 +167,7 @@ std::optional<std::string> Respaldo::crearTrabajo() {
 template <class R>
 std::optional<std::string> Respaldo::copiarArchivo(Copia& copia, Copia* temporal) {
   Fuente<R> fuente;
-  if (const Lectura error = fuente.abrir()) return fallaLectura(*error);
+  if (const Lectura error = fuente.abrir()) return explicar(*error);
   if (fuente.existe()) {
     if (auto falla = copiar(fuente.descriptor(), copia)) return falla;
   }
@@ -191,7 +177,7 @@ std::optional<std::string> Respaldo::copiarArchivo(Copia& copia, Copia* temporal
       store::sistema::abrir(temporal->archivo, store::detalle::Apertura::leer, descriptor);
   if (r) return copiar(descriptor.numero(), *temporal);
   if (r.falla == store::Falla::noExiste) return std::nullopt;
-  return fallaLectura(ErrorLectura{temporal->archivo, r.numeroError});
+  return explicar(ErrorLectura{temporal->archivo, r.numeroError});
 }
 
 std::optional<std::string> Respaldo::copiar(Manejador origen, Copia& copia) {
@@ -203,7 +189,7 @@ std::optional<std::string> Respaldo::copiar(Manejador origen, Copia& copia) {
   for (;;) {
     std::size_t leidos = 0;
     if (!store::sistema::leerEn(origen, trozo_, kTrozo, copia.bytes, leidos)) {
-      return fallaLectura(ErrorLectura{copia.archivo, store::sistema::ultimoError()});
+      return explicar(ErrorLectura{copia.archivo, store::sistema::ultimoError()});
     }
     if (leidos == 0) break;
     huella.agregar(trozo_, leidos);
@@ -326,12 +312,12 @@ std::optional<std::string> Respaldo::hacer(Salida& salida) {
   }
   if (auto falla = darNombre()) return falla;
   if (const store::Resultado r = store::sistema::sincronizarNombres(carpeta_.c_str()); !r) {
-    return "El respaldo quedo en " + visible(final_) +
+    return "El respaldo quedo en " + sistema::mostrable(final_) +
            ", pero su nombre puede no estar en el disco (" +
            sistema::motivo(r.numeroError, nullptr) + ")";
   }
 
-  salida.poner("Respaldo en " + visible(final_) + "\n");
+  salida.poner("Respaldo en " + sistema::mostrable(final_) + "\n");
   for (const Copia& copia : copias_) {
     // The scratch file is named only when a deletion left it behind.
     if (!copia.existe && &copia == &temporal) continue;

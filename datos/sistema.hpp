@@ -65,6 +65,9 @@ Causa causaDe(int numeroError, const char* archivo);
 // sistema" for a cause the tool has no words for).
 std::string motivo(int numeroError, const char* archivo);
 
+// A name the user typed, safe to show on a line: control characters as '?'.
+std::string mostrable(std::string_view texto);
+
 // The backup's folders and copies (respaldar), named as the user gave the
 // folder that holds them; failures as the system's error numbers.
 
