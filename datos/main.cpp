@@ -33,7 +33,7 @@ constexpr char kAyuda[] =
     "                            [--probar] [--sin-acentos]\n"
     "     alumnos-datos verificar\n"
     "     alumnos-datos respaldar CARPETA\n"
-    "     alumnos-datos --help\n"
+    "     alumnos-datos --help | --version\n"
     "\n"
     "Trabaja con ALUMNO.txt, CURSO.txt y NOTAALUMNO.txt en el directorio actual;\n"
     "solo importar los cambia.\n"
@@ -275,6 +275,12 @@ int ejecutar(const std::vector<std::string_view>& palabras) {
     if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
     datos::Salida salida(datos::sistema::escribirSalida);
     salida.poner(kAyuda);
+    return terminar(salida, std::nullopt, kBien);
+  }
+  if (orden == "--version") {
+    if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
+    datos::Salida salida(datos::sistema::escribirSalida);
+    salida.poner("alumnos-datos " ALUMNOS_VERSION "\n");
     return terminar(salida, std::nullopt, kBien);
   }
   if (orden == "exportar") return ejecutarExportar(palabras);

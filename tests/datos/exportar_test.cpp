@@ -323,6 +323,7 @@ INSTANTIATE_TEST_SUITE_P(
             "letra, digito ni comillas"},
         Uso{"WordAfterCheck", {"verificar", "alumnos"}, "sobra la palabra \"alumnos\""},
         Uso{"WordAfterHelp", {"--help", "exportar"}, "sobra la palabra \"exportar\""},
+        Uso{"WordAfterVersion", {"--version", "-h"}, "sobra la palabra \"-h\""},
         Uso{"ExportOfAnUnknownOption",
             {"exportar", "alumnos", "--exel"},
             "opcion desconocida \"--exel\""},
