@@ -40,6 +40,19 @@ if [ ${#windows[@]} -gt 0 ]; then
   install "${windows[@]}" || echo "Could not install ${windows[*]}"
 fi
 
+# The packages' tests: the manual is made with pandoc, the .deb's
+# dependencies by dpkg-shlibdeps, its pages read with man and the whole
+# checked by lintian. Without them those tests say why they skip.
+paquetes=()
+command -v pandoc >/dev/null || paquetes+=(pandoc)
+command -v dpkg-shlibdeps >/dev/null || paquetes+=(dpkg-dev)
+command -v man >/dev/null || paquetes+=(man-db)
+command -v lintian >/dev/null || paquetes+=(lintian)
+if [ ${#paquetes[@]} -gt 0 ]; then
+  echo "Installing what the package tests need: ${paquetes[*]}"
+  install "${paquetes[@]}" || echo "Could not install ${paquetes[*]}"
+fi
+
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 skip=""
