@@ -6,17 +6,26 @@ set(CPACK_PACKAGE_NAME alumnos)
 set(CPACK_PACKAGE_VENDOR "Equipo de alumnos")
 set(CPACK_PACKAGE_CONTACT "Equipo de alumnos <alumnos@example.org>")
 set(CPACK_STRIP_FILES ON)
+set(ALUMNOS_PROGRAMAS alumnos alumnos-datos)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 if(WIN32)
+  # The version and what each program is, in its Properties on Windows.
+  enable_language(RC)
+  set(descripciones "Alumnos, cursos y notas de un colegio"
+                    "Los datos de alumnos: exportar, importar, verificar y respaldar")
+  foreach(PROGRAMA DESCRIPCION IN ZIP_LISTS ALUMNOS_PROGRAMAS descripciones)
+    configure_file(cmake/version.rc.in ${PROGRAMA}.rc @ONLY)
+    target_sources(${PROGRAMA} PRIVATE ${PROJECT_BINARY_DIR}/${PROGRAMA}.rc)
+  endforeach()
   # The zip unpacks into the folder Explorer's "Extract all" makes for it.
-  install(TARGETS alumnos alumnos-datos RUNTIME DESTINATION .)
+  install(TARGETS ${ALUMNOS_PROGRAMAS} RUNTIME DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME alumnos-${PROJECT_VERSION}-windows-x64)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
-  install(TARGETS alumnos alumnos-datos RUNTIME DESTINATION bin)
+  install(TARGETS ${ALUMNOS_PROGRAMAS} RUNTIME DESTINATION bin)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME alumnos_${PROJECT_VERSION}_amd64.deb)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)

@@ -60,6 +60,16 @@ std::string leer(const std::string& archivo) {
   return std::string(std::istreambuf_iterator<char>(entrada), {});
 }
 
+// ASCII text as Windows keeps it in a program's resources.
+std::string utf16(const std::string& texto) {
+  std::string bytes;
+  for (const char c : texto) {
+    bytes += c;
+    bytes += '\0';
+  }
+  return bytes;
+}
+
 // Every file (not folder) under `raiz`, by its path from there, sorted.
 std::vector<std::string> archivos(const std::string& raiz) {
   std::vector<std::string> lista;
@@ -190,6 +200,14 @@ TEST_F(Zip, HoldsTheTwoProgramsAndAManualForNotepad) {
   EXPECT_EQ(fs::path(zip_).filename(), "alumnos-" + kVersion + "-windows-x64.zip");
   EXPECT_EQ(archivos(carpeta_),
             (std::vector<std::string>{"LEEME.txt", "alumnos-datos.exe", "alumnos.exe"}));
+  // Each program's Properties show the version: its value follows its key,
+  // aligned to four bytes.
+  for (const char* exe : {"alumnos.exe", "alumnos-datos.exe"}) {
+    const std::string bytes = leer(carpeta_ + "/" + exe);
+    const std::size_t clave = bytes.find(utf16("ProductVersion"));
+    ASSERT_NE(clave, std::string::npos) << exe;
+    EXPECT_LE(bytes.find(utf16(kVersion + '\0'), clave) - clave, 36u) << exe;
+  }
   const std::string leeme = leer(carpeta_ + "/LEEME.txt");
   // UTF-8 marked as such, every line ended by CR LF and no wider than the
   // window of a console.
