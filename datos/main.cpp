@@ -267,22 +267,20 @@ int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
   return terminar(salida, lectura, problemas == 0 ? kBien : kHayProblemas);
 }
 
+// --help and --version: their text, with no word after the option.
+int mostrar(const std::vector<std::string_view>& palabras, const char* texto) {
+  if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
+  datos::Salida salida(datos::sistema::escribirSalida);
+  salida.poner(texto);
+  return terminar(salida, std::nullopt, kBien);
+}
+
 int ejecutar(const std::vector<std::string_view>& palabras) {
   if (palabras.empty())
     return errorDeUso("falta la orden: exportar, importar, verificar o respaldar");
   const std::string_view orden = palabras[0];
-  if (orden == "--help" || orden == "-h") {
-    if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
-    datos::Salida salida(datos::sistema::escribirSalida);
-    salida.poner(kAyuda);
-    return terminar(salida, std::nullopt, kBien);
-  }
-  if (orden == "--version") {
-    if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
-    datos::Salida salida(datos::sistema::escribirSalida);
-    salida.poner("alumnos-datos " ALUMNOS_VERSION "\n");
-    return terminar(salida, std::nullopt, kBien);
-  }
+  if (orden == "--help" || orden == "-h") return mostrar(palabras, kAyuda);
+  if (orden == "--version") return mostrar(palabras, "alumnos-datos " ALUMNOS_VERSION "\n");
   if (orden == "exportar") return ejecutarExportar(palabras);
   if (orden == "importar") return ejecutarImportar(palabras);
   if (orden == "verificar") return ejecutarVerificar(palabras);

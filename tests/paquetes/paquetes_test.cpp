@@ -6,10 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -33,31 +30,6 @@ harness::Script correr(const std::string& directory, std::vector<std::string> pa
   opciones.env = std::move(entorno);
   opciones.deadline = std::chrono::milliseconds(120'000);
   return harness::runScript(directory, "", opciones);
-}
-
-// The package of the build in `build`, made by its CPack into `destino`;
-// its path, or why there is none.
-std::pair<std::string, std::string> empaquetar(const std::string& build,
-                                               const std::string& destino) {
-  if (std::string(ALUMNOS_MANUAL).empty())
-    return {"", "skipped: pandoc is not installed: no manual"};
-  if (build == PROJECT_BINARY_DIR && correr(destino, {"dpkg-shlibdeps", "--version"}).status == 127)
-    return {"", "skipped: dpkg-shlibdeps (dpkg-dev) is not installed"};
-  if (!fs::exists(build + "/CPackConfig.cmake"))
-    return {"", "skipped: " + build + " is not configured"};
-  const harness::Script cpack =
-      correr(destino, {CPACK_COMMAND, "--config", build + "/CPackConfig.cmake", "-B", destino});
-  if (cpack.status != 0) return {"", "cpack failed: " + cpack.output + cpack.errors};
-  for (const fs::directory_entry& entrada : fs::directory_iterator(destino)) {
-    const std::string nombre = entrada.path().filename().string();
-    if (nombre.ends_with(".deb") || nombre.ends_with(".zip")) return {entrada.path().string(), ""};
-  }
-  return {"", "cpack made no package: " + cpack.output};
-}
-
-std::string leer(const std::string& archivo) {
-  std::ifstream entrada(archivo, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(entrada), {});
 }
 
 // ASCII text as Windows keeps it in a program's resources.
@@ -84,32 +56,53 @@ std::vector<std::string> archivos(const std::string& raiz) {
 const char kSesion[] = "1\n12345678APerez\nAna\n20\nN4\nk0\n";
 const std::string kRegistro = datos_test::alumno("12345678A", "Perez", "Ana", 20);
 
+// A package made by the CPack of a build into a scratch folder.
+class Paquete : public ::testing::Test {
+ protected:
+  // Sets paquete_ to the package of the build in `build`; leaves it empty,
+  // the test skipped or failed, where it cannot be made here.
+  void empaquetar(const std::string& build) {
+    if (std::string(ALUMNOS_MANUAL).empty()) GTEST_SKIP() << "pandoc is not installed: no manual";
+    if (build == PROJECT_BINARY_DIR &&
+        correr(trabajo_.path(), {"dpkg-shlibdeps", "--version"}).status == 127)
+      GTEST_SKIP() << "dpkg-shlibdeps (dpkg-dev) is not installed";
+    if (!fs::exists(build + "/CPackConfig.cmake")) GTEST_SKIP() << build << " is not configured";
+    const harness::Script cpack =
+        correr(trabajo_.path(),
+               {CPACK_COMMAND, "--config", build + "/CPackConfig.cmake", "-B", trabajo_.path()});
+    ASSERT_EQ(cpack.status, 0) << cpack.output << cpack.errors;
+    for (const fs::directory_entry& entrada : fs::directory_iterator(trabajo_.path())) {
+      const std::string nombre = entrada.path().filename().string();
+      if (nombre.ends_with(".deb") || nombre.ends_with(".zip")) paquete_ = entrada.path().string();
+    }
+    ASSERT_NE(paquete_, "") << "cpack made no package: " << cpack.output;
+  }
+  harness::ScratchDir trabajo_;
+  std::string paquete_;
+};
+
 // ---------------------------------------------------------------------------
 // The .deb
 
-class Deb : public ::testing::Test {
+class Deb : public Paquete {
  protected:
   void SetUp() override {
-    std::string por_que;
-    std::tie(deb_, por_que) = empaquetar(PROJECT_BINARY_DIR, trabajo_.path());
-    if (por_que.rfind("skipped: ", 0) == 0) GTEST_SKIP() << por_que;
-    ASSERT_EQ(por_que, "");
+    empaquetar(PROJECT_BINARY_DIR);
+    if (paquete_.empty()) return;
     raiz_ = trabajo_.path() + "/raiz";
-    ASSERT_EQ(correr(trabajo_.path(), {"dpkg-deb", "-x", deb_, raiz_}).status, 0);
+    ASSERT_EQ(correr(trabajo_.path(), {"dpkg-deb", "-x", paquete_, raiz_}).status, 0);
   }
   std::string campo(const std::string& nombre) {
-    std::string valor = correr(trabajo_.path(), {"dpkg-deb", "-f", deb_, nombre}).output;
+    std::string valor = correr(trabajo_.path(), {"dpkg-deb", "-f", paquete_, nombre}).output;
     while (!valor.empty() && valor.back() == '\n')
       valor.pop_back();
     return valor;
   }
-  harness::ScratchDir trabajo_;
-  std::string deb_;
   std::string raiz_;
 };
 
 TEST_F(Deb, HoldsTheProgramsTheirPagesTheManualAndTheCopyright) {
-  EXPECT_EQ(fs::path(deb_).filename(), "alumnos_" + kVersion + "_amd64.deb");
+  EXPECT_EQ(fs::path(paquete_).filename(), "alumnos_" + kVersion + "_amd64.deb");
   EXPECT_EQ(archivos(raiz_), (std::vector<std::string>{
                                  "usr/bin/alumnos",
                                  "usr/bin/alumnos-datos",
@@ -157,7 +150,8 @@ TEST_F(Deb, ItsManualPagesRenderWithoutAWarning) {
 }
 
 TEST_F(Deb, LintianFindsNoError) {
-  const harness::Script lintian = correr(trabajo_.path(), {"lintian", "--fail-on", "error", deb_});
+  const harness::Script lintian =
+      correr(trabajo_.path(), {"lintian", "--fail-on", "error", paquete_});
   if (lintian.status == 127) GTEST_SKIP() << "skipped: lintian is not installed";
   EXPECT_EQ(lintian.status, 0) << lintian.output << lintian.errors;
 }
@@ -180,35 +174,31 @@ TEST_F(Deb, ItsProgramsRunFromWhereTheyInstall) {
 // ---------------------------------------------------------------------------
 // The Windows zip
 
-class Zip : public ::testing::Test {
+class Zip : public Paquete {
  protected:
   void SetUp() override {
-    std::string por_que;
-    std::tie(zip_, por_que) = empaquetar(wine::kWindowsBuild, trabajo_.path());
-    if (por_que.rfind("skipped: ", 0) == 0) GTEST_SKIP() << por_que;
-    ASSERT_EQ(por_que, "");
+    empaquetar(wine::kWindowsBuild);
+    if (paquete_.empty()) return;
     carpeta_ = trabajo_.path() + "/alumnos";
     fs::create_directory(carpeta_);
-    ASSERT_EQ(correr(carpeta_, {CMAKE_COMMAND, "-E", "tar", "xf", zip_}).status, 0);
+    ASSERT_EQ(correr(carpeta_, {CMAKE_COMMAND, "-E", "tar", "xf", paquete_}).status, 0);
   }
-  harness::ScratchDir trabajo_;
-  std::string zip_;
   std::string carpeta_;
 };
 
 TEST_F(Zip, HoldsTheTwoProgramsAndAManualForNotepad) {
-  EXPECT_EQ(fs::path(zip_).filename(), "alumnos-" + kVersion + "-windows-x64.zip");
+  EXPECT_EQ(fs::path(paquete_).filename(), "alumnos-" + kVersion + "-windows-x64.zip");
   EXPECT_EQ(archivos(carpeta_),
             (std::vector<std::string>{"LEEME.txt", "alumnos-datos.exe", "alumnos.exe"}));
   // Each program's Properties show the version: its value follows its key,
   // aligned to four bytes.
   for (const char* exe : {"alumnos.exe", "alumnos-datos.exe"}) {
-    const std::string bytes = leer(carpeta_ + "/" + exe);
+    const std::string bytes = trabajo_.read(std::string("alumnos/") + exe);
     const std::size_t clave = bytes.find(utf16("ProductVersion"));
     ASSERT_NE(clave, std::string::npos) << exe;
     EXPECT_LE(bytes.find(utf16(kVersion + '\0'), clave) - clave, 36u) << exe;
   }
-  const std::string leeme = leer(carpeta_ + "/LEEME.txt");
+  const std::string leeme = trabajo_.read("alumnos/LEEME.txt");
   // UTF-8 marked as such, every line ended by CR LF and no wider than the
   // window of a console.
   ASSERT_EQ(leeme.substr(0, 3), "\xEF\xBB\xBF");
@@ -233,7 +223,7 @@ TEST_F(Zip, ItsProgramsRunUnderWineFromTheUnpackedFolder) {
   const harness::Script sesion =
       harness::runScript(carpeta_, kSesion, wine::underWine(wine, {carpeta_ + "/alumnos.exe"}));
   EXPECT_EQ(sesion.status, 0) << sesion.errors;
-  EXPECT_EQ(leer(carpeta_ + "/ALUMNO.txt"), kRegistro);
+  EXPECT_EQ(trabajo_.read("alumnos/ALUMNO.txt"), kRegistro);
   const harness::Script version = harness::runScript(
       carpeta_, "", wine::underWine(wine, {carpeta_ + "/alumnos-datos.exe", "--version"}));
   EXPECT_EQ(version.output, "alumnos-datos " + kVersion + "\n");
