@@ -33,7 +33,7 @@ Lectura exportarAlumnos(EscritorCsv& csv, const Salida& salida) {
     csv.texto<sizeof(Alumno::codigo)>(bytes + F::codigo);
     csv.texto<sizeof(Alumno::apellido)>(bytes + F::apellido);
     csv.texto<sizeof(Alumno::nombre)>(bytes + F::nombre);
-    csv.entero(store::detalle::tomarEntero(bytes + F::edad));
+    csv.entero(store::tomarEntero(bytes + F::edad));
   });
 }
 
@@ -42,7 +42,7 @@ Lectura exportarCursos(EscritorCsv& csv, const Salida& salida) {
   return exportarArchivo<Curso>(csv, salida, kEncabezadoCursos, [&](const unsigned char* bytes) {
     csv.texto<sizeof(Curso::codigo)>(bytes + F::codigo);
     csv.texto<sizeof(Curso::nombre)>(bytes + F::nombre);
-    csv.entero(store::detalle::tomarEntero(bytes + F::creditos));
+    csv.entero(store::tomarEntero(bytes + F::creditos));
   });
 }
 

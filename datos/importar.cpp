@@ -8,7 +8,7 @@
 #include "console/keys.hpp"
 #include "datos/lectorcsv.hpp"
 #include "datos/lectura.hpp"
-#include "datos/sistema.hpp"
+#include "datos/motivo.hpp"
 #include "store/archivos.hpp"
 #include "store/reglas.hpp"
 
@@ -450,7 +450,7 @@ class Importacion {
 };
 
 std::string fallo(const char* que, const char* archivo, int numeroError) {
-  return std::string(que) + archivo + " (" + sistema::motivo(numeroError, archivo) + ")";
+  return std::string(que) + archivo + " (" + motivo(numeroError, archivo) + ")";
 }
 
 // The store's failure in one line; empty when the rows are stored.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "datos/sistema.hpp"
+#include "datos/motivo.hpp"
 
 namespace datos {
 
@@ -14,7 +14,7 @@ using store::NotaAlumno;
 std::string explicar(const ErrorLectura& error) {
   if (error.enUso) return std::string("Archivo ") + error.archivo + " en uso, intente mas tarde";
   return std::string("No se puede leer el archivo ") + error.archivo + " (" +
-         sistema::motivo(error.numeroError, error.archivo) + ")";
+         motivo(error.numeroError, error.archivo) + ")";
 }
 
 void TablaCodigos::vaciar(std::size_t maximo) {

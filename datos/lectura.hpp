@@ -62,9 +62,7 @@ class Fuente {
 
   static const char* nombre() { return store::Formato<R>::archivo; }
   bool existe() const { return archivo_.abierto(); }
-  store::detalle::Manejador descriptor() const {
-    return store::detalle::Acceso::descriptor(archivo_);
-  }
+  store::Manejador descriptor() const { return archivo_.manejador(); }
 
  private:
   store::Archivo<R> archivo_;
@@ -103,8 +101,8 @@ class Lector {
 
  private:
   bool existe_;
-  store::detalle::Manejador descriptor_;
-  store::detalle::LectorBloques lector_;
+  store::Manejador descriptor_;
+  store::LectorBloques lector_;
 };
 
 // Up to `maximo` distinct codes of at most 15 bytes, each numbered 0, 1, 2...

@@ -16,8 +16,8 @@
 #include "datos/csv.hpp"
 #include "datos/exportar.hpp"
 #include "datos/importar.hpp"
+#include "datos/motivo.hpp"
 #include "datos/respaldar.hpp"
-#include "datos/sistema.hpp"
 #include "datos/verificar.hpp"
 #include "store/sistema.hpp"
 
@@ -88,13 +88,13 @@ constexpr char kAyuda[] =
 // A word typed by the user, in quotes.
 std::string palabra(std::string_view texto) {
   std::string entreComillas(1, '"');
-  entreComillas += datos::sistema::mostrable(texto);
+  entreComillas += datos::mostrable(texto);
   entreComillas += '"';
   return entreComillas;
 }
 
 int fallar(const std::string& mensaje) {
-  datos::sistema::escribirErrores("alumnos-datos: " + mensaje + "\n");
+  store::sistema::escribirErrores("alumnos-datos: " + mensaje + "\n");
   return kError;
 }
 
@@ -107,8 +107,7 @@ int terminar(datos::Salida& salida, const datos::Lectura& lectura, int estado) {
   const bool escrita = salida.terminar();
   if (lectura) return fallar(datos::explicar(*lectura));
   if (!escrita) {
-    return fallar("No se pudo escribir la salida (" +
-                  datos::sistema::motivo(salida.fallo(), nullptr) + ")");
+    return fallar("No se pudo escribir la salida (" + datos::motivo(salida.fallo(), nullptr) + ")");
   }
   return estado;
 }
@@ -185,7 +184,7 @@ int ejecutarExportar(const std::vector<std::string_view>& palabras) {
     if (conSeparador) return errorDeUso("--excel ya separa con ; y no se junta con --separador");
     opciones.separador = ';';
   }
-  datos::Salida salida(datos::sistema::escribirSalida);
+  datos::Salida salida(store::sistema::escribirSalida);
   const datos::Lectura lectura = datos::exportar(*tema, opciones, salida);
   return terminar(salida, lectura, kBien);
 }
@@ -222,11 +221,11 @@ int ejecutarImportar(const std::vector<std::string_view>& palabras) {
   const bool entrada = *archivo == "-";
   const std::string nombre = entrada ? "la entrada estandar" : std::string(*archivo);
   std::string csv;
-  if (const int e = datos::sistema::leerTodo(entrada ? nullptr : nombre.c_str(), csv); e != 0) {
+  if (const int e = store::sistema::leerTodo(entrada ? nullptr : nombre.c_str(), csv); e != 0) {
     return fallar("No se puede leer " + (entrada ? nombre : "el archivo " + nombre) + " (" +
-                  datos::sistema::motivo(e, entrada ? nullptr : nombre.c_str()) + ")");
+                  datos::motivo(e, entrada ? nullptr : nombre.c_str()) + ")");
   }
-  datos::Salida salida(datos::sistema::escribirSalida);
+  datos::Salida salida(store::sistema::escribirSalida);
   std::size_t problemas = 0;
   std::optional<std::string> fallo;
   try {
@@ -251,7 +250,7 @@ int ejecutarRespaldar(const std::vector<std::string_view>& palabras) {
     carpeta = p;
   }
   if (!carpeta) return errorDeUso("falta la carpeta donde respaldar");
-  datos::Salida salida(datos::sistema::escribirSalida);
+  datos::Salida salida(store::sistema::escribirSalida);
   if (const std::optional<std::string> fallo = datos::respaldar(std::string(*carpeta), salida)) {
     (void)salida.terminar();
     return fallar(*fallo);
@@ -261,7 +260,7 @@ int ejecutarRespaldar(const std::vector<std::string_view>& palabras) {
 
 int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
   if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
-  datos::Salida salida(datos::sistema::escribirSalida);
+  datos::Salida salida(store::sistema::escribirSalida);
   std::size_t problemas = 0;
   const datos::Lectura lectura = datos::verificar(salida, problemas);
   return terminar(salida, lectura, problemas == 0 ? kBien : kHayProblemas);
@@ -270,7 +269,7 @@ int ejecutarVerificar(const std::vector<std::string_view>& palabras) {
 // --help and --version: their text, with no word after the option.
 int mostrar(const std::vector<std::string_view>& palabras, const char* texto) {
   if (palabras.size() > 1) return errorDeUso("sobra la palabra " + palabra(palabras[1]));
-  datos::Salida salida(datos::sistema::escribirSalida);
+  datos::Salida salida(store::sistema::escribirSalida);
   salida.poner(texto);
   return terminar(salida, std::nullopt, kBien);
 }

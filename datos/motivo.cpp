@@ -1,11 +1,13 @@
-// Every failure alumnos-datos reports, in its own Spanish words, whatever the
-// platform's error number was.
-#include "datos/sistema.hpp"
+#include "datos/motivo.hpp"
 
-namespace datos::sistema {
+#include "store/sistema.hpp"
+
+namespace datos {
+
+using store::sistema::Causa;
 
 std::string motivo(int numeroError, const char* archivo) {
-  switch (causaDe(numeroError, archivo)) {
+  switch (store::sistema::causaDe(numeroError, archivo)) {
     case Causa::noExiste:
       return "no existe";
     case Causa::sinPermiso:
@@ -72,4 +74,4 @@ std::string mostrable(std::string_view texto) {
   return visible;
 }
 
-}  // namespace datos::sistema
+}  // namespace datos

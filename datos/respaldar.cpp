@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "datos/lectura.hpp"
-#include "datos/sistema.hpp"
+#include "datos/motivo.hpp"
 #include "store/sistema.hpp"
 
 namespace datos {
@@ -14,10 +14,11 @@ namespace {
 
 using store::Alumno;
 using store::Curso;
+using store::Descriptor;
 using store::Formato;
+using store::Manejador;
 using store::NotaAlumno;
-using store::detalle::Descriptor;
-using store::detalle::Manejador;
+namespace sistema = store::sistema;
 
 // Read and written a piece at a time: memory stays the same whatever the
 // files' size.
@@ -108,10 +109,10 @@ class Respaldo {
 
   std::string nombre(int vez) const { return vez == 1 ? base_ : base_ + "-" + std::to_string(vez); }
   std::string fallaDestino(int numeroError) const {
-    return fallaDestino(sistema::motivo(numeroError, nullptr));
+    return fallaDestino(motivo(numeroError, nullptr));
   }
   std::string fallaDestino(const std::string& motivo) const {
-    return "No se puede respaldar en " + sistema::mostrable(carpeta_) + " (" + motivo + ")";
+    return "No se puede respaldar en " + mostrable(carpeta_) + " (" + motivo + ")";
   }
 
   std::optional<std::string> crearTrabajo();
@@ -149,7 +150,7 @@ std::optional<std::string> Respaldo::crearTrabajo() {
     const int error = sistema::crearCarpeta(trabajo);
     if (sistema::yaEsta(error)) continue;
     if (error != 0) return fallaDestino(error);
-    if (store::sistema::hayAlgo(final.c_str())) {
+    if (sistema::hayAlgo(final.c_str())) {
       sistema::borrarCarpeta(trabajo);
       continue;
     }
@@ -173,8 +174,7 @@ std::optional<std::string> Respaldo::copiarArchivo(Copia& copia, Copia* temporal
   }
   if (temporal == nullptr) return std::nullopt;
   Descriptor descriptor;
-  const store::Resultado r =
-      store::sistema::abrir(temporal->archivo, store::detalle::Apertura::leer, descriptor);
+  const store::Resultado r = sistema::abrir(temporal->archivo, store::Apertura::leer, descriptor);
   if (r) return copiar(descriptor.numero(), *temporal);
   if (r.falla == store::Falla::noExiste) return std::nullopt;
   return explicar(ErrorLectura{temporal->archivo, r.numeroError});
@@ -188,8 +188,8 @@ std::optional<std::string> Respaldo::copiar(Manejador origen, Copia& copia) {
   Huella huella;
   for (;;) {
     std::size_t leidos = 0;
-    if (!store::sistema::leerEn(origen, trozo_, kTrozo, copia.bytes, leidos)) {
-      return explicar(ErrorLectura{copia.archivo, store::sistema::ultimoError()});
+    if (!sistema::leerEn(origen, trozo_, kTrozo, copia.bytes, leidos)) {
+      return explicar(ErrorLectura{copia.archivo, sistema::ultimoError()});
     }
     if (leidos == 0) break;
     huella.agregar(trozo_, leidos);
@@ -202,22 +202,17 @@ std::optional<std::string> Respaldo::copiar(Manejador origen, Copia& copia) {
 
 // The first `cantidad` bytes of the piece, after what the copy holds.
 std::optional<std::string> Respaldo::escribir(Copia& copia, std::size_t cantidad) {
-  for (std::size_t hecho = 0; hecho < cantidad;) {
-    std::size_t escritos = 0;
-    if (!store::sistema::escribirEn(copia.destino.numero(), trozo_ + hecho, cantidad - hecho,
-                                    copia.bytes + static_cast<std::int64_t>(hecho), escritos)) {
-      return fallaDestino(store::sistema::ultimoError());
-    }
-    hecho += escritos;
+  std::size_t escritos = 0;
+  if (!sistema::escribirTodo(copia.destino.numero(), trozo_, cantidad, copia.bytes, escritos)) {
+    return fallaDestino(sistema::ultimoError());
   }
   return std::nullopt;
 }
 
 // Some file systems report a failed write only at the close.
 std::optional<std::string> Respaldo::grabar(Copia& copia) {
-  if (!store::sistema::sincronizar(copia.destino.numero()) ||
-      !store::sistema::cerrarComprobando(copia.destino)) {
-    return fallaDestino(store::sistema::ultimoError());
+  if (!sistema::sincronizar(copia.destino.numero()) || !sistema::cerrarComprobando(copia.destino)) {
+    return fallaDestino(sistema::ultimoError());
   }
   return std::nullopt;
 }
@@ -231,8 +226,8 @@ std::optional<std::string> Respaldo::comprobar(const Copia& copia) {
   std::int64_t leido = 0;
   for (;;) {
     std::size_t leidos = 0;
-    if (!store::sistema::leerEn(descriptor.numero(), trozo_, kTrozo, leido, leidos)) {
-      return fallaDestino(store::sistema::ultimoError());
+    if (!sistema::leerEn(descriptor.numero(), trozo_, kTrozo, leido, leidos)) {
+      return fallaDestino(sistema::ultimoError());
     }
     huella.agregar(trozo_, leidos);
     leido += static_cast<std::int64_t>(leidos);
@@ -251,7 +246,7 @@ std::optional<std::string> Respaldo::comprobar(const Copia& copia) {
 std::optional<std::string> Respaldo::darNombre() {
   for (int vez = vez_; vez <= kNombres; ++vez) {
     const std::string final = sistema::dentroDe(carpeta_, nombre(vez).c_str());
-    const int error = sistema::renombrarSinPisar(trabajo_, final);
+    const int error = sistema::renombrarCarpeta(trabajo_, final);
     if (error == 0) {
       trabajo_.clear();
       final_ = final;
@@ -277,7 +272,7 @@ std::optional<std::string> Respaldo::hacer(Salida& salida) {
   constexpr char kNingunArchivo[] = "no hay archivos de datos en esta carpeta";
   bool alguno = false;
   for (const Copia& copia : copias_)
-    alguno = alguno || store::sistema::hayAlgo(copia.archivo);
+    alguno = alguno || sistema::hayAlgo(copia.archivo);
   if (!alguno) return kNingunArchivo;
   if (const int error = sistema::comprobarCarpeta(carpeta_); error != 0) {
     return fallaDestino(error);
@@ -303,7 +298,7 @@ std::optional<std::string> Respaldo::hacer(Salida& salida) {
     if (auto falla = grabar(copia)) return falla;
   }
   if (!alguno) return kNingunArchivo;
-  if (const store::Resultado r = store::sistema::sincronizarNombres(trabajo_.c_str()); !r) {
+  if (const store::Resultado r = sistema::sincronizarNombres(trabajo_.c_str()); !r) {
     return fallaDestino(r.numeroError);
   }
   for (const Copia& copia : copias_) {
@@ -311,13 +306,12 @@ std::optional<std::string> Respaldo::hacer(Salida& salida) {
     if (auto falla = comprobar(copia)) return falla;
   }
   if (auto falla = darNombre()) return falla;
-  if (const store::Resultado r = store::sistema::sincronizarNombres(carpeta_.c_str()); !r) {
-    return "El respaldo quedo en " + sistema::mostrable(final_) +
-           ", pero su nombre puede no estar en el disco (" +
-           sistema::motivo(r.numeroError, nullptr) + ")";
+  if (const store::Resultado r = sistema::sincronizarNombres(carpeta_.c_str()); !r) {
+    return "El respaldo quedo en " + mostrable(final_) +
+           ", pero su nombre puede no estar en el disco (" + motivo(r.numeroError, nullptr) + ")";
   }
 
-  salida.poner("Respaldo en " + sistema::mostrable(final_) + "\n");
+  salida.poner("Respaldo en " + mostrable(final_) + "\n");
   for (const Copia& copia : copias_) {
     // The scratch file is named only when a deletion left it behind.
     if (!copia.existe && &copia == &temporal) continue;

@@ -154,6 +154,13 @@ using Bytes = std::array<unsigned char, Formato<R>::tamano>;
 template <class R>
 using BytesDe = std::span<const unsigned char, Formato<R>::tamano>;
 
+// A stored integer: four bytes, the least significant first.
+inline std::int32_t tomarEntero(const unsigned char* origen) {
+  const std::uint32_t bits = std::uint32_t{origen[0]} | std::uint32_t{origen[1]} << 8 |
+                             std::uint32_t{origen[2]} << 16 | std::uint32_t{origen[3]} << 24;
+  return static_cast<std::int32_t>(bits);
+}
+
 namespace detalle {
 
 inline void ponerEntero(unsigned char* destino, std::int32_t valor) {
@@ -162,12 +169,6 @@ inline void ponerEntero(unsigned char* destino, std::int32_t valor) {
   destino[1] = static_cast<unsigned char>(bits >> 8);
   destino[2] = static_cast<unsigned char>(bits >> 16);
   destino[3] = static_cast<unsigned char>(bits >> 24);
-}
-
-inline std::int32_t tomarEntero(const unsigned char* origen) {
-  const std::uint32_t bits = std::uint32_t{origen[0]} | std::uint32_t{origen[1]} << 8 |
-                             std::uint32_t{origen[2]} << 16 | std::uint32_t{origen[3]} << 24;
-  return static_cast<std::int32_t>(bits);
 }
 
 template <std::size_t N>
@@ -231,42 +232,25 @@ inline void decodificar(BytesDe<Alumno> bytes, Alumno& alumno) {
   detalle::tomarTextoTerminado(alumno.codigo, bytes.data() + F::codigo);
   detalle::tomarTextoTerminado(alumno.apellido, bytes.data() + F::apellido);
   detalle::tomarTextoTerminado(alumno.nombre, bytes.data() + F::nombre);
-  alumno.edad = detalle::tomarEntero(bytes.data() + F::edad);
+  alumno.edad = tomarEntero(bytes.data() + F::edad);
 }
 
 inline void decodificar(BytesDe<Curso> bytes, Curso& curso) {
   using F = Formato<Curso>;
   detalle::tomarTextoFijo(curso.codigo, bytes.data() + F::codigo);
   detalle::tomarTextoTerminado(curso.nombre, bytes.data() + F::nombre);
-  curso.creditos = detalle::tomarEntero(bytes.data() + F::creditos);
+  curso.creditos = tomarEntero(bytes.data() + F::creditos);
 }
 
 inline void decodificar(BytesDe<NotaAlumno> bytes, NotaAlumno& nota) {
   using F = Formato<NotaAlumno>;
   detalle::tomarTextoFijo(nota.codigoAlumno, bytes.data() + F::codigoAlumno);
   detalle::tomarTextoFijo(nota.codigoCurso, bytes.data() + F::codigoCurso);
-  nota.practica1 = detalle::tomarEntero(bytes.data() + F::practica1);
-  nota.practica2 = detalle::tomarEntero(bytes.data() + F::practica2);
-  nota.practica3 = detalle::tomarEntero(bytes.data() + F::practica3);
-  nota.examenParcial = detalle::tomarEntero(bytes.data() + F::examenParcial);
-  nota.examenFinal = detalle::tomarEntero(bytes.data() + F::examenFinal);
-}
-
-// Whether stored student bytes are a student the program could have written:
-// a code of 8 digits and a letter then a zero, surname and name of letters
-// only each ending in a zero inside its field, an age from 0 to 60. The bytes
-// after a terminating zero are not looked at.
-inline bool alumnoValido(BytesDe<Alumno> bytes) {
-  using F = Formato<Alumno>;
-  // A text without its zero is longer than any rule allows.
-  auto cumple = [&](Campo campo, std::size_t desde, std::size_t ancho) {
-    const auto* texto = reinterpret_cast<const char*>(bytes.data() + desde);
-    return juzgar(campo, std::string_view(texto, ::strnlen(texto, ancho))) == Veredicto::bien;
-  };
-  return cumple(Campo::codigoAlumno, F::codigo, sizeof(Alumno::codigo)) &&
-         cumple(Campo::nombreAlumno, F::apellido, sizeof(Alumno::apellido)) &&
-         cumple(Campo::nombreAlumno, F::nombre, sizeof(Alumno::nombre)) &&
-         kEdad.contiene(detalle::tomarEntero(bytes.data() + F::edad));
+  nota.practica1 = tomarEntero(bytes.data() + F::practica1);
+  nota.practica2 = tomarEntero(bytes.data() + F::practica2);
+  nota.practica3 = tomarEntero(bytes.data() + F::practica3);
+  nota.examenParcial = tomarEntero(bytes.data() + F::examenParcial);
+  nota.examenFinal = tomarEntero(bytes.data() + F::examenFinal);
 }
 
 // Whether stored student bytes are laid out as a student, whoever wrote
@@ -300,20 +284,6 @@ void copiarCodigo(char (&campo)[N], std::string_view texto) {
   const std::size_t largo = texto.size() < N ? texto.size() : N;
   if (largo > 0) std::memcpy(campo, texto.data(), largo);
   std::memset(campo + largo, 0, N - largo);
-}
-
-// Whether a stored code, read up to its terminating zero (or the whole field
-// when there is none), is exactly `texto`: same length, same bytes, letter
-// case included.
-inline bool codigoIgual(std::span<const char> campo, std::string_view texto) {
-  const std::size_t largo = ::strnlen(campo.data(), campo.size());
-  return largo == texto.size() &&
-         (largo == 0 || std::memcmp(campo.data(), texto.data(), largo) == 0);
-}
-
-template <std::size_t N>
-bool codigoIgual(const char (&campo)[N], std::string_view texto) {
-  return codigoIgual(std::span<const char>(campo, N), texto);
 }
 
 }  // namespace store

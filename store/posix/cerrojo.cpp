@@ -4,7 +4,7 @@
 // classic per-process locks (F_SETLK) do the same job here, since the
 // program holds one lock at a time and never closes another descriptor of a
 // file it holds locked.
-#include "store/cerrojo.hpp"
+#include "store/sistema.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <atomic>
 #include <cerrno>
 
-namespace store::detalle {
+namespace store::sistema {
 
 namespace {
 
@@ -63,4 +63,4 @@ Destino adondeLleva(const char* nombre, Manejador descriptor) noexcept {
              : Destino::otroArchivo;
 }
 
-}  // namespace store::detalle
+}  // namespace store::sistema

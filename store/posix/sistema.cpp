@@ -1,5 +1,6 @@
-// The record files' system calls on POSIX: descriptors, pread / pwrite,
-// fsync, ftruncate, rename, and fsync of the directory whose names changed.
+// The files' system calls on POSIX: descriptors, pread / pwrite, fsync,
+// ftruncate, rename, fsync of the directory whose names changed, and the
+// standard streams read and written as bytes.
 #include "store/sistema.hpp"
 
 #include <fcntl.h>
@@ -11,16 +12,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
+#include <stdexcept>
+#include <string_view>
 
 namespace store::sistema {
 namespace {
 
 int fd(Manejador manejador) {
   return static_cast<int>(manejador);
-}
-
-Resultado falla(Falla tipo, int numeroError) {
-  return Resultado{tipo, numeroError};
 }
 
 // Makes the latest change to a directory's names durable. File systems that
@@ -123,7 +123,7 @@ bool tamano(Manejador manejador, std::int64_t& bytes) noexcept {
   return true;
 }
 
-bool identidad(Manejador manejador, detalle::Identidad& identidad) noexcept {
+bool identidad(Manejador manejador, Identidad& identidad) noexcept {
   struct stat datos {};
   if (::fstat(fd(manejador), &datos) != 0) return false;
   identidad = {static_cast<std::uint64_t>(datos.st_dev), static_cast<std::uint64_t>(datos.st_ino)};
@@ -141,18 +141,25 @@ bool leerEn(Manejador manejador, unsigned char* bytes, std::size_t cantidad,
   return true;
 }
 
-bool escribirEn(Manejador manejador, const unsigned char* bytes, std::size_t cantidad,
-                std::int64_t desplazamiento, std::size_t& escritos) noexcept {
-  ssize_t hecho;
-  do {
-    hecho = ::pwrite(fd(manejador), bytes, cantidad, static_cast<off_t>(desplazamiento));
-  } while (hecho < 0 && errno == EINTR);
-  if (hecho < 0) return false;
-  if (hecho == 0) {  // no progress and no reason given: never loop on it
-    errno = EIO;
-    return false;
+bool escribirTodo(Manejador manejador, const unsigned char* bytes, std::size_t cantidad,
+                  std::int64_t desplazamiento, std::size_t& escritos) noexcept {
+  escritos = 0;
+  while (escritos < cantidad) {
+    const ssize_t hecho =
+        desplazamiento == kEnCurso
+            ? ::write(fd(manejador), bytes + escritos, cantidad - escritos)
+            : ::pwrite(fd(manejador), bytes + escritos, cantidad - escritos,
+                       static_cast<off_t>(desplazamiento + static_cast<std::int64_t>(escritos)));
+    if (hecho < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (hecho == 0) {  // no progress and no reason given: never loop on it
+      errno = EIO;
+      return false;
+    }
+    escritos += static_cast<std::size_t>(hecho);
   }
-  escritos = static_cast<std::size_t>(hecho);
   return true;
 }
 
@@ -277,6 +284,62 @@ Hallazgo abrirParaRecuperar(const char* nombre, Descriptor& descriptor) {
   const bool apto = ::fstat(fd(descriptor.numero()), &datos) == 0 && S_ISREG(datos.st_mode) &&
                     datos.st_nlink == 1;
   return apto ? Hallazgo::archivo : Hallazgo::otraCosa;
+}
+
+namespace {
+
+int escribirEstandar(int descriptor, std::string_view bytes) noexcept {
+  std::size_t escritos = 0;
+  return escribirTodo(descriptor, reinterpret_cast<const unsigned char*>(bytes.data()),
+                      bytes.size(), kEnCurso, escritos)
+             ? 0
+             : errno;
+}
+
+// What is left to read on `descriptor`, after `bytes`; 0 or errno. Memory
+// that runs out throws.
+int leerDesde(int descriptor, std::string& bytes) {
+  struct stat datos {};
+  if (::fstat(descriptor, &datos) != 0) return errno;
+  if (S_ISDIR(datos.st_mode)) return EISDIR;
+  if (S_ISREG(datos.st_mode)) bytes.reserve(static_cast<std::size_t>(datos.st_size));
+  char trozo[64 * 1024];
+  for (;;) {
+    const ssize_t leidos = ::read(descriptor, trozo, sizeof trozo);
+    if (leidos > 0) {
+      bytes.append(trozo, static_cast<std::size_t>(leidos));
+    } else if (leidos == 0) {
+      return 0;
+    } else if (errno != EINTR) {
+      return errno;
+    }
+  }
+}
+
+}  // namespace
+
+int escribirSalida(std::string_view bytes) noexcept {
+  return escribirEstandar(STDOUT_FILENO, bytes);
+}
+
+int escribirErrores(std::string_view bytes) noexcept {
+  return escribirEstandar(STDERR_FILENO, bytes);
+}
+
+int leerTodo(const char* nombre, std::string& bytes) {
+  const int descriptor =
+      nombre == nullptr ? STDIN_FILENO : ::open(nombre, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (descriptor < 0) return errno;
+  int error = 0;
+  try {
+    error = leerDesde(descriptor, bytes);
+  } catch (const std::bad_alloc&) {
+    error = ENOMEM;
+  } catch (const std::length_error&) {
+    error = ENOMEM;
+  }
+  if (descriptor != STDIN_FILENO) ::close(descriptor);
+  return error;
 }
 
 }  // namespace store::sistema

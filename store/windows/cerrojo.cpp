@@ -2,11 +2,11 @@
 // locks keep other handles' reads and writes out of the range they cover,
 // and no data ever lies there. A lock belongs to the handle, so two opens in
 // one process exclude each other as two processes do.
-#include "store/cerrojo.hpp"
+#include "store/sistema.hpp"
 
 #include <windows.h>
 
-namespace store::detalle {
+namespace store::sistema {
 
 namespace {
 
@@ -64,4 +64,4 @@ Destino adondeLleva(const char* nombre, Manejador descriptor) noexcept {
   return mismo ? Destino::esteArchivo : Destino::otroArchivo;
 }
 
-}  // namespace store::detalle
+}  // namespace store::sistema

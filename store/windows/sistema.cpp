@@ -1,17 +1,22 @@
-// The record files' system calls on Windows: handles from CreateFileA, always
+// The files' system calls on Windows: handles from CreateFileA, always
 // binary, shared for reading, writing and deleting; ReadFile / WriteFile at an
 // offset, FlushFileBuffers, SetEndOfFile, a rename (or MoveFileExA) for the
 // one-step replacement and FlushFileBuffers on the folder's handle after it.
+// The standard handles from GetStdHandle are read with ReadFile and written
+// with WriteFile, which take bytes as they are whether the handle is a file,
+// a pipe or a console (the C runtime's streams would turn every LF into
+// CR LF, and stop reading at a Ctrl+Z).
 #include "store/sistema.hpp"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
+#include <new>
+#include <stdexcept>
+#include <string_view>
 #include <thread>
 #include <vector>
-
-#include "store/cerrojo.hpp"
 
 namespace store::sistema {
 namespace {
@@ -24,10 +29,6 @@ HANDLE handle(Manejador manejador) {
 
 Manejador manejadorDe(HANDLE h) {
   return reinterpret_cast<Manejador>(h);
-}
-
-Resultado falla(Falla tipo, int numeroError) {
-  return Resultado{tipo, numeroError};
 }
 
 int error() {
@@ -143,7 +144,7 @@ bool tamano(Manejador manejador, std::int64_t& bytes) noexcept {
   return true;
 }
 
-bool identidad(Manejador manejador, detalle::Identidad& identidad) noexcept {
+bool identidad(Manejador manejador, Identidad& identidad) noexcept {
   BY_HANDLE_FILE_INFORMATION datos{};
   if (!::GetFileInformationByHandle(handle(manejador), &datos)) return false;
   identidad = {datos.dwVolumeSerialNumber,
@@ -163,16 +164,27 @@ bool leerEn(Manejador manejador, unsigned char* bytes, std::size_t cantidad,
   return true;
 }
 
-bool escribirEn(Manejador manejador, const unsigned char* bytes, std::size_t cantidad,
-                std::int64_t desplazamiento, std::size_t& escritos) noexcept {
-  OVERLAPPED posicion = en(desplazamiento);
-  DWORD hecho = 0;
-  if (!::WriteFile(handle(manejador), bytes, trozo(cantidad), &hecho, &posicion)) return false;
-  if (hecho == 0) {  // no progress and no reason given: never loop on it
-    ::SetLastError(ERROR_WRITE_FAULT);
-    return false;
+bool escribirTodo(Manejador manejador, const unsigned char* bytes, std::size_t cantidad,
+                  std::int64_t desplazamiento, std::size_t& escritos) noexcept {
+  const bool enCurso = desplazamiento == kEnCurso;
+  // A console takes at most some tens of KiB in one call on older Windows.
+  const std::size_t maximo =
+      enCurso && ::GetFileType(handle(manejador)) == FILE_TYPE_CHAR ? 16 * 1024 : 1u << 30;
+  escritos = 0;
+  while (escritos < cantidad) {
+    OVERLAPPED posicion = en(desplazamiento + static_cast<std::int64_t>(escritos));
+    const auto parte = static_cast<DWORD>(std::min(cantidad - escritos, maximo));
+    DWORD hecho = 0;
+    if (!::WriteFile(handle(manejador), bytes + escritos, parte, &hecho,
+                     enCurso ? nullptr : &posicion)) {
+      return false;
+    }
+    if (hecho == 0) {  // no progress and no reason given: never loop on it
+      ::SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    escritos += hecho;
   }
-  escritos = hecho;
   return true;
 }
 
@@ -236,7 +248,7 @@ std::string archivoReal(const char* nombre) {
 Resultado reemplazar(const char* origen, const std::string& destino, Descriptor& abierto,
                      Descriptor& nuevo) {
   // A handle to a new file of our own: the lock cannot be taken already.
-  (void)detalle::intentarBloquear(nuevo.numero());
+  (void)intentarBloquear(nuevo.numero());
   if (!abierto.abierto() || !renombrarComoPosix(origen, destino)) {
     abierto.cerrar();
     using Reloj = std::chrono::steady_clock;
@@ -263,11 +275,11 @@ bool reemplazoEnCurso(const char* temporal) noexcept {
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   // A scratch file whose lock is free is one a killed copy left behind.
-  const detalle::Manejador manejador = manejadorDe(h);
-  const detalle::Intento intento = detalle::intentarBloquear(manejador);
-  if (intento == detalle::Intento::tomado) (void)detalle::desbloquear(manejador);
+  const Manejador manejador = manejadorDe(h);
+  const Intento intento = intentarBloquear(manejador);
+  if (intento == Intento::tomado) (void)desbloquear(manejador);
   ::CloseHandle(h);
-  return intento == detalle::Intento::ocupado;
+  return intento == Intento::ocupado;
 }
 
 // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken.
@@ -345,6 +357,69 @@ Hallazgo abrirParaRecuperar(const char* nombre, Descriptor& descriptor) {
       (datos.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
       datos.nNumberOfLinks == 1;
   return apto ? Hallazgo::archivo : Hallazgo::otraCosa;
+}
+
+namespace {
+
+int escribirEstandar(DWORD cual, std::string_view bytes) noexcept {
+  const HANDLE destino = ::GetStdHandle(cual);
+  if (destino == nullptr || destino == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
+  std::size_t escritos = 0;
+  return escribirTodo(manejadorDe(destino), reinterpret_cast<const unsigned char*>(bytes.data()),
+                      bytes.size(), kEnCurso, escritos)
+             ? 0
+             : error();
+}
+
+// What is left to read on `origen`, after `bytes`; 0 or the GetLastError
+// code. Standard input ends at ERROR_BROKEN_PIPE when it is a pipe whose
+// writer has gone. Memory that runs out throws.
+int leerDesde(HANDLE origen, std::string& bytes) {
+  LARGE_INTEGER tamano{};
+  if (::GetFileType(origen) == FILE_TYPE_DISK && ::GetFileSizeEx(origen, &tamano)) {
+    bytes.reserve(static_cast<std::size_t>(tamano.QuadPart));
+  }
+  char trozo[64 * 1024];
+  for (;;) {
+    DWORD leidos = 0;
+    if (!::ReadFile(origen, trozo, sizeof trozo, &leidos, nullptr)) {
+      const DWORD numero = ::GetLastError();
+      return numero == ERROR_BROKEN_PIPE || numero == ERROR_HANDLE_EOF ? 0
+                                                                       : static_cast<int>(numero);
+    }
+    if (leidos == 0) return 0;
+    bytes.append(trozo, leidos);
+  }
+}
+
+}  // namespace
+
+int escribirSalida(std::string_view bytes) noexcept {
+  return escribirEstandar(STD_OUTPUT_HANDLE, bytes);
+}
+
+int escribirErrores(std::string_view bytes) noexcept {
+  return escribirEstandar(STD_ERROR_HANDLE, bytes);
+}
+
+int leerTodo(const char* nombre, std::string& bytes) {
+  const HANDLE origen = nombre == nullptr
+                            ? ::GetStdHandle(STD_INPUT_HANDLE)
+                            : ::CreateFileA(nombre, GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (origen == nullptr || origen == INVALID_HANDLE_VALUE)
+    return static_cast<int>(::GetLastError());
+  int error = 0;
+  try {
+    error = leerDesde(origen, bytes);
+  } catch (const std::bad_alloc&) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+  } catch (const std::length_error&) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+  }
+  if (nombre != nullptr) ::CloseHandle(origen);
+  return error;
 }
 
 }  // namespace store::sistema

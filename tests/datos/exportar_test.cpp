@@ -13,7 +13,7 @@
 
 #include "alumnos.hpp"
 #include "datos.hpp"
-#include "datos/sistema.hpp"
+#include "datos/motivo.hpp"
 
 namespace {
 
@@ -413,9 +413,9 @@ TEST(Motivo, IsTheToolsOwnWordsOrANumber) {
       {4321, "error 4321 del sistema"},
   };
   for (const auto& [numero, palabras] : casos)
-    EXPECT_EQ(datos::sistema::motivo(numero, "ALUMNO.txt"), palabras) << numero;
+    EXPECT_EQ(datos::motivo(numero, "ALUMNO.txt"), palabras) << numero;
   for (int numero = 1; numero < 200; ++numero)
-    EXPECT_NE(datos::sistema::motivo(numero, nullptr), std::strerror(numero)) << numero;
+    EXPECT_NE(datos::motivo(numero, nullptr), std::strerror(numero)) << numero;
 }
 
 TEST(Ayuda, ShowsBothCommandsAndTheExitStatuses) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "datos.hpp"
-#include "datos/sistema.hpp"
+#include "datos/motivo.hpp"
 
 namespace {
 
@@ -153,7 +153,7 @@ TEST_P(DestinoInutil, IsRefusedInOneLineWithStatusTwoAndNothingMade) {
   EXPECT_EQ(s.status, 2);
   EXPECT_EQ(s.output, "");
   EXPECT_EQ(s.errors, "alumnos-datos: No se puede respaldar en " + carpeta + " (" +
-                          datos::sistema::motivo(GetParam().numeroError, nullptr) + ")\n");
+                          datos::motivo(GetParam().numeroError, nullptr) + ")\n");
   EXPECT_EQ(usb.names(), std::vector<std::string>{"archivo"});
 }
 

@@ -262,7 +262,7 @@ TEST_F(LectorQueCambia, TellsAFragmentOnlyWhenTheFileStillEndsThere) {
     bool cambiado;
   };
   constexpr std::size_t kGrande = 10'000 * 59;
-  const std::size_t primerBloque = store::detalle::LectorBloques::kCapacidad;
+  const std::size_t primerBloque = store::LectorBloques::kCapacidad;
   const Caso casos[] = {
       {"unchanged, with a fragment", kGrande + 7, -1, 7, false},
       {"cut short", kGrande, 100 * 59, 0, true},

@@ -18,6 +18,7 @@
 #include "alumnos.hpp"
 #include "files.hpp"
 #include "store/registros.hpp"
+#include "tests/store/modelo.hpp"
 
 namespace fallos {
 

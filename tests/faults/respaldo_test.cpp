@@ -14,7 +14,7 @@
 
 #include "alumnos.hpp"
 #include "comun.hpp"
-#include "datos/sistema.hpp"
+#include "datos/motivo.hpp"
 #include "files.hpp"
 #include "terminal.hpp"
 #include "traza.hpp"
@@ -35,7 +35,7 @@ std::string noSeRespalda(const std::string& carpeta, const std::string& motivo) 
 }
 
 std::string noSeRespalda(const std::string& carpeta, int numeroError) {
-  return noSeRespalda(carpeta, datos::sistema::motivo(numeroError, nullptr));
+  return noSeRespalda(carpeta, datos::motivo(numeroError, nullptr));
 }
 
 harness::Options respaldar(const std::string& carpeta) {
@@ -131,7 +131,7 @@ const Paso kPasos[] = {
      "error=EIO",
      [](const std::string&) {
        return "alumnos-datos: No se puede leer el archivo CURSO.txt (" +
-              datos::sistema::motivo(EIO, "CURSO.txt") + ")\n";
+              datos::motivo(EIO, "CURSO.txt") + ")\n";
      }},
     {"FlushingACopy",
      [](const fallos::Llamada& l) { return en(l, "fsync", "incompleto/CURSO.txt"); }, "error=EIO",
@@ -189,7 +189,7 @@ TEST_P(PasoFallido, RefusesTheBackupAndLeavesNothing) {
     EXPECT_FALSE(hay[0].ends_with(".incompleto"));
     EXPECT_EQ(traza.script.errors, "alumnos-datos: El respaldo quedo en " + usb.path() + "/" +
                                        hay[0] + ", pero su nombre puede no estar en el disco (" +
-                                       datos::sistema::motivo(EIO, nullptr) + ")\n");
+                                       datos::motivo(EIO, nullptr) + ")\n");
     EXPECT_EQ(usb.read(hay[0] + "/ALUMNO.txt"), alumnos);
   } else {
     EXPECT_EQ(traza.script.errors, paso.mensaje(usb.path()));

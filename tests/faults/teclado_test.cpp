@@ -22,6 +22,7 @@
 #include "files.hpp"
 #include "store/registros.hpp"
 #include "terminal.hpp"
+#include "tests/store/modelo.hpp"
 
 namespace {
 
@@ -280,8 +281,7 @@ std::vector<std::string> partir(const std::string& bytes, std::size_t tamano) {
 }
 
 std::int32_t entero(const std::string& registro, std::size_t desde) {
-  return store::detalle::tomarEntero(reinterpret_cast<const unsigned char*>(registro.data()) +
-                                     desde);
+  return store::tomarEntero(reinterpret_cast<const unsigned char*>(registro.data()) + desde);
 }
 
 // Why a course record could not have been written by the program; empty when

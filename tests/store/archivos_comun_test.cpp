@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "comun.hpp"
+#include "modelo.hpp"
 #include "store/archivos.hpp"
 #include "store/sistema.hpp"
 
@@ -93,7 +94,7 @@ TEST_F(Archivos, ScanOfAFileLargerThanTheBufferKeepsEveryRecordInOrder) {
     esperados.emplace_back(codigo);
   }
   escribirArchivo("ALUMNO.txt", bytes + "frag");
-  ASSERT_GT(bytes.size(), 2 * store::detalle::LectorBloques::kCapacidad);
+  ASSERT_GT(bytes.size(), 2 * store::LectorBloques::kCapacidad);
 
   store::Archivo<Alumno> archivo;
   ASSERT_TRUE(archivo.abrirParaLeer());
@@ -397,7 +398,7 @@ TEST(CodigoBuscado, AgreesWithCodigoIgualOnEveryKindOfFieldAndCode) {
       for (unsigned i = 0; i < largo; ++i)
         codigo += alfabeto[azar(azar(8) == 0 ? 5 : 4)];
     }
-    const store::detalle::CodigoBuscado buscado(codigo, sizeof campo);
+    const store::CodigoBuscado buscado(codigo, sizeof campo);
     const bool esperado = store::codigoIgual(campo, codigo);
     ASSERT_EQ(buscado.en(reinterpret_cast<const unsigned char*>(campo)), esperado)
         << "field '" << std::string(campo, 15) << "' code '" << codigo << "'";

@@ -144,7 +144,7 @@ TEST_F(Archivos, AReadErrorEndsTheScanButIsReportedAsSuch) {
   };
   for (const Caso& caso : casos) {
     SCOPED_TRACE(caso.nombreCaso);
-    store::detalle::LectorBloques lector(caso.descriptor, 59);
+    store::LectorBloques lector(caso.descriptor, 59);
     EXPECT_EQ(lector.siguiente(), nullptr);
     EXPECT_EQ(lector.estado().falla, Falla::lectura);
     EXPECT_EQ(lector.estado().numeroError, caso.numeroError);

@@ -1,7 +1,6 @@
 // The lock each copy takes on a record file and the check that a name still
 // leads to a file open: what the store builds on to share files with other
 // copies of the program. The same tests on every platform.
-#include "store/cerrojo.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +14,10 @@
 namespace {
 
 using namespace store::prueba;
-using store::detalle::Apertura;
-using store::detalle::Descriptor;
-using store::detalle::Destino;
-using store::detalle::Intento;
+using store::Apertura;
+using store::Descriptor;
+using store::sistema::Destino;
+using store::sistema::Intento;
 
 class Cerrojo : public Archivos {
  protected:
@@ -28,7 +27,7 @@ class Cerrojo : public Archivos {
   }
   static Descriptor abrir(Apertura apertura = Apertura::escribir) {
     Descriptor descriptor;
-    EXPECT_TRUE(store::detalle::abrir("ALUMNO.txt", apertura, descriptor));
+    EXPECT_TRUE(store::sistema::abrir("ALUMNO.txt", apertura, descriptor));
     return descriptor;
   }
 };
@@ -38,27 +37,27 @@ class Cerrojo : public Archivos {
 TEST_F(Cerrojo, OneOpenHoldsItTheOthersFindItTakenUntilItIsGivenBackOrClosed) {
   Descriptor una = abrir();
   Descriptor otra = abrir();
-  EXPECT_EQ(store::detalle::intentarBloquear(una.numero()), Intento::tomado);
-  EXPECT_EQ(store::detalle::intentarBloquear(otra.numero()), Intento::ocupado);
+  EXPECT_EQ(store::sistema::intentarBloquear(una.numero()), Intento::tomado);
+  EXPECT_EQ(store::sistema::intentarBloquear(otra.numero()), Intento::ocupado);
   // The locked byte lies far past the data: reading and writing go on.
   const unsigned char d = 'D';
   std::size_t hecho = 0;
-  EXPECT_TRUE(store::sistema::escribirEn(otra.numero(), &d, 1, 0, hecho));
+  EXPECT_TRUE(store::sistema::escribirTodo(otra.numero(), &d, 1, 0, hecho));
   EXPECT_EQ(hecho, 1u);
   unsigned char leido = 0;
   EXPECT_TRUE(store::sistema::leerEn(otra.numero(), &leido, 1, 0, hecho));
   EXPECT_EQ(leido, 'D');
-  EXPECT_TRUE(store::detalle::desbloquear(una.numero()));
-  EXPECT_EQ(store::detalle::intentarBloquear(otra.numero()), Intento::tomado);
-  EXPECT_EQ(store::detalle::intentarBloquear(una.numero()), Intento::ocupado);
+  EXPECT_TRUE(store::sistema::desbloquear(una.numero()));
+  EXPECT_EQ(store::sistema::intentarBloquear(otra.numero()), Intento::tomado);
+  EXPECT_EQ(store::sistema::intentarBloquear(una.numero()), Intento::ocupado);
   otra.cerrar();  // a copy that ends gives it back
-  EXPECT_EQ(store::detalle::intentarBloquear(una.numero()), Intento::tomado);
+  EXPECT_EQ(store::sistema::intentarBloquear(una.numero()), Intento::tomado);
 }
 
 // Readers share the lock; a writer and a reader exclude each other, in
 // either order. The first open holds its lock while the second tries.
 TEST_F(Cerrojo, ReadersShareItAndAWriterExcludesThem) {
-  using store::detalle::Modo;
+  using store::sistema::Modo;
   struct Caso {
     Modo primero;
     Modo segundo;
@@ -74,19 +73,19 @@ TEST_F(Cerrojo, ReadersShareItAndAWriterExcludesThem) {
                  << static_cast<int>(c.primero) << " then " << static_cast<int>(c.segundo));
     Descriptor una = abrir();
     Descriptor otra = abrir();
-    ASSERT_EQ(store::detalle::intentarBloquear(una.numero(), c.primero), Intento::tomado);
-    EXPECT_EQ(store::detalle::intentarBloquear(otra.numero(), c.segundo), c.esperado);
+    ASSERT_EQ(store::sistema::intentarBloquear(una.numero(), c.primero), Intento::tomado);
+    EXPECT_EQ(store::sistema::intentarBloquear(otra.numero(), c.segundo), c.esperado);
   }
   // A reader's lock needs no more than a file open for reading.
   Descriptor lector = abrir(Apertura::leer);
-  EXPECT_EQ(store::detalle::intentarBloquear(lector.numero(), Modo::compartido), Intento::tomado);
+  EXPECT_EQ(store::sistema::intentarBloquear(lector.numero(), Modo::compartido), Intento::tomado);
 }
 
 #ifndef _WIN32
 // A POSIX write lock needs a file open for writing (Windows locks any handle).
 TEST_F(Cerrojo, AFileOpenOnlyForReadingCannotBeLocked) {
   Descriptor soloLectura = abrir(Apertura::leer);
-  EXPECT_EQ(store::detalle::intentarBloquear(soloLectura.numero()), Intento::fallido);
+  EXPECT_EQ(store::sistema::intentarBloquear(soloLectura.numero()), Intento::fallido);
 }
 #endif
 
@@ -125,7 +124,7 @@ TEST_F(Cerrojo, TheNameIsCheckedAgainstTheOpenFile) {
     escribirArchivo("ALUMNO.txt", "datos");
     Descriptor abierto = abrir();
     if (!c.cambiar()) continue;  // Windows keeps an open file's name
-    EXPECT_EQ(store::detalle::adondeLleva("ALUMNO.txt", abierto.numero()), c.destino);
+    EXPECT_EQ(store::sistema::adondeLleva("ALUMNO.txt", abierto.numero()), c.destino);
   }
   // A link in the name's place leads to the file it names.
   escribirArchivo("ALUMNO.txt", "datos");
@@ -133,7 +132,7 @@ TEST_F(Cerrojo, TheNameIsCheckedAgainstTheOpenFile) {
   fs::create_symlink("ALUMNO.txt", "enlace", error);
   if (error) return;  // a system (or a Windows account) that makes no links
   const Descriptor abierto = abrir();
-  EXPECT_EQ(store::detalle::adondeLleva("enlace", abierto.numero()), Destino::esteArchivo);
+  EXPECT_EQ(store::sistema::adondeLleva("enlace", abierto.numero()), Destino::esteArchivo);
 }
 
 }  // namespace

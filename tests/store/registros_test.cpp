@@ -1,5 +1,6 @@
 // Record layouts against bytes written out by hand, and the field helpers.
 #include "store/registros.hpp"
+#include "modelo.hpp"
 
 #include <gtest/gtest.h>
 
