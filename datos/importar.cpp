@@ -1,11 +1,10 @@
 #include "datos/importar.hpp"
 
-#include <algorithm>
 #include <span>
 #include <unordered_map>
 #include <vector>
 
-#include "console/keys.hpp"
+#include "datos/informe.hpp"
 #include "datos/lectorcsv.hpp"
 #include "datos/lectura.hpp"
 #include "datos/motivo.hpp"
@@ -111,36 +110,6 @@ struct Importable<NotaAlumno> {
   }
 };
 
-bool esNombre(Campo campo) {
-  return campo == Campo::nombreAlumno || campo == Campo::nombreCurso;
-}
-
-bool esCodigoDeNota(Campo campo) {
-  return campo == Campo::codigoAlumnoNota || campo == Campo::codigoCursoNota;
-}
-
-// Characters as a line of the report shows them: UTF-8, control codes as '?'.
-std::string visible(std::u32string_view caracteres) {
-  std::string texto;
-  for (const char32_t c : caracteres) {
-    char utf8[4];
-    const bool control = c <= 0xFF && esControl(static_cast<unsigned char>(c));
-    texto.append(utf8, console::encodeUtf8(control ? U'?' : c, utf8));
-  }
-  return texto;
-}
-
-std::string entreComillas(std::u32string_view caracteres) {
-  std::string texto(1, '"');
-  texto += visible(caracteres);
-  texto += '"';
-  return texto;
-}
-
-std::string contar(std::size_t cantidad, const char* uno, const char* varios) {
-  return std::to_string(cantidad) + " " + (cantidad == 1 ? uno : varios);
-}
-
 // A header's name as it is compared: no surrounding spaces, no accents, in
 // lower case.
 std::u32string comparable(std::u32string nombre) {
@@ -167,84 +136,6 @@ struct Dispersion {
     return std::hash<std::string_view>{}(codigo);
   }
 };
-
-// The report's lines, put in the CSV's line order before they are written.
-class Informe {
- public:
-  void problema(std::size_t linea, std::string_view columna, const std::string& que) {
-    ++problemas_;
-    agregar(linea, columna, que);
-  }
-  void aviso(std::size_t linea, std::string_view columna, const std::string& que) {
-    agregar(linea, columna, que);
-  }
-  std::size_t problemas() const { return problemas_; }
-
-  void escribir(Salida& salida) {
-    std::stable_sort(lineas_.begin(), lineas_.end(),
-                     [](const Linea& a, const Linea& b) { return a.numero < b.numero; });
-    for (const Linea& linea : lineas_) {
-      salida.poner(linea.texto);
-      salida.poner('\n');
-    }
-    lineas_.clear();
-  }
-
- private:
-  struct Linea {
-    std::size_t numero;
-    std::string texto;
-  };
-  void agregar(std::size_t linea, std::string_view columna, const std::string& que) {
-    std::string texto = "linea " + std::to_string(linea);
-    if (!columna.empty()) texto.append(", ").append(columna);
-    lineas_.push_back({linea, texto + ": " + que});
-  }
-
-  std::vector<Linea> lineas_;
-  std::size_t problemas_ = 0;
-};
-
-// Why a value breaks its field's rule.
-std::string motivoDe(Veredicto veredicto, Campo campo, std::u32string_view valor) {
-  switch (veredicto) {
-    case Veredicto::forma:
-      return entreComillas(valor) + (campo == Campo::codigoAlumno
-                                         ? " no es de 8 digitos y una letra"
-                                         : " no es de dos letras, tres digitos y una letra");
-    case Veredicto::noLetras:
-      return entreComillas(valor) + " tiene caracteres que no son letras";
-    case Veredicto::noDigitos:
-      return entreComillas(valor) + " tiene caracteres que no son digitos";
-    case Veredicto::largo:
-      return entreComillas(valor) + " tiene " + std::to_string(valor.size()) +
-             (esNombre(campo) ? " letras, mas de " : " caracteres, mas de ") +
-             std::to_string(store::largoDe(campo));
-    case Veredicto::rango: {
-      const store::Rango rango = store::rangoDe(campo);
-      return (valor.empty() ? std::string("vacio, que es 0,") : visible(valor)) +
-             " esta fuera de " + std::to_string(rango.minimo) + " a " +
-             std::to_string(rango.maximo);
-    }
-    case Veredicto::bien:
-      break;
-  }
-  return {};
-}
-
-std::string motivoDe(ErrorCsv error) {
-  switch (error) {
-    case ErrorCsv::comillasSinCerrar:
-      return "unas comillas abiertas no se cierran hasta el final del archivo";
-    case ErrorCsv::textoTrasComillas:
-      return "hay texto despues de las comillas que cierran el campo";
-    case ErrorCsv::comillasEnCampo:
-      return "hay comillas dentro de un campo que no empieza con comillas";
-    case ErrorCsv::ninguno:
-      break;
-  }
-  return {};
-}
 
 template <class R>
 class Importacion {
