@@ -1,19 +1,18 @@
 // Measures alumnos on a student file of a million records against what the
 // machine's own tools take for the same bytes, in the same run:
 //
-//   duplicate check   option 1 with a code not stored, up to the surname  vs  cat of the file
-//   deletion          one student from the middle                         vs  cp of the file + sync
-//   listing           the first page                                      vs  the same on an empty
-//   file peak memory       the duplicate check                                 vs  the same on an
-//   empty file menu frame        bytes sent for one drawing of the menu
+//   duplicate check  option 1, a code not stored, up to the surname  vs  cat of the file
+//   deletion         one student from the middle                     vs  cp of the file + sync
+//   listing          the first page                                  vs  the same, empty file
+//   peak memory      the duplicate check                             vs  the same, empty file
+//   menu frame       bytes sent for one drawing of the menu
 //
 // and alumnos-datos on the same file and as many grades:
 //
-//   student export    exportar alumnos                                    vs  cat of the file
-//   peak memory       exportar alumnos                                    vs  the same on an empty
-//   file grade export      exportar notas, each grade joined with its student  vs  cat of both
-//   files peak memory       exportar notas                                      vs  the same on
-//   empty files
+//   student export   exportar alumnos                                vs  cat of the file
+//   peak memory      exportar alumnos                                vs  the same, empty file
+//   grade export     exportar notas, each grade joined to its student  vs  cat of both files
+//   peak memory      exportar notas                                  vs  the same, empty files
 //
 // and alumnos-datos importar, 100,000 CSV rows into a file of 100,000
 // students against cp of the resulting file + sync, and its peak memory into
