@@ -1,4 +1,4 @@
-// Reading what the operator types: validated fields with their budget of
+// Reading what the clerk types: validated fields with their budget of
 // wrong entries, and keys and lines that end the program when input ends.
 #pragma once
 

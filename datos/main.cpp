@@ -85,7 +85,7 @@ constexpr char kAyuda[] =
     "un archivo que no se puede leer o escribir, o en uso por otra copia, o un\n"
     "respaldo que no se pudo hacer.\n";
 
-// A word typed by the user, in quotes.
+// A word typed by the clerk, in quotes.
 std::string palabra(std::string_view texto) {
   std::string entreComillas(1, '"');
   entreComillas += datos::mostrable(texto);

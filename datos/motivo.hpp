@@ -12,7 +12,7 @@ namespace datos {
 // could not be read or written, or nullptr for the output.
 std::string motivo(int numeroError, const char* archivo);
 
-// A name the user typed, safe to show on a line: control characters as '?'.
+// A name the clerk typed, safe to show on a line: control characters as '?'.
 std::string mostrable(std::string_view texto);
 
 }  // namespace datos

@@ -125,7 +125,7 @@ class Respaldo {
   std::optional<std::string> darNombre();
   void deshacer() noexcept;
 
-  std::string carpeta_;  // where the backup goes, as the user named it
+  std::string carpeta_;  // where the backup goes, as the clerk named it
   std::string base_;     // respaldo-2026-12-07-1530
   int vez_ = 1;          // the name's number: 1 for the base, then -2, -3...
   std::string trabajo_;  // the working folder, while it is there

@@ -11,11 +11,11 @@
 // moment it looks at the file's end, or its first record, until its last
 // change is on the disk, and a copy that finds the lock taken waits for it
 // up to kEsperaMaxima. The lock is never held between two calls here, so
-// never while a person types. A deletion replaces the student file with a
+// never while a clerk types. A deletion replaces the student file with a
 // new one, so an open file may be an old one: appends and code lookups go
 // to the file the name leads to now, opening it afresh when needed.
 //
-// Nor is a file kept open while a person types: where the system cannot
+// Nor is a file kept open while a clerk types: where the system cannot
 // replace a file that is open, a copy holding one would keep every other
 // copy's deletion waiting. A closed Archivo is opened for each lookup or
 // append and closed again after it.

@@ -168,7 +168,7 @@ int leerTodo(const char* nombre, std::string& bytes);
 
 // --- The backup's folders and files ---
 //
-// Named as the user gave the folder that holds them; failures as the
+// Named as the clerk gave the folder that holds them; failures as the
 // system's error numbers.
 
 // The name of `nombre` inside the folder `carpeta`.

@@ -416,7 +416,7 @@ std::string legible(const std::string& bytes) {
   return bytes.size() > 3000 ? texto + "..." : texto;
 }
 
-// The files a failing run started from and its input, kept where a person
+// The files a failing run started from and its input, kept where a developer
 // can replay it by hand: cd there and run the program with the input.
 std::string guardarParaRepetir(const std::map<std::string, std::string>& archivos,
                                const std::string& entrada) {

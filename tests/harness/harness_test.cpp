@@ -189,7 +189,7 @@ TEST(Harness, ATerminalCanReportNoSizeWhileTheScreenKeepsOne) {
   EXPECT_EQ(t.text(80, 25, 1), "Z") << t.dump();
 }
 
-// --- Typing waits for the program like a person does ---
+// --- Typing waits for the program like a clerk does ---
 
 // How each case hands its keys over.
 enum class Typing { Whole, ByteByByte, WholeWithoutSyscalls };

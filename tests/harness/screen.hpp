@@ -1,5 +1,5 @@
 // A terminal screen kept by libvterm: fed the bytes a program writes, it
-// answers what a person would see at each cell.
+// answers what a clerk would see at each cell.
 #pragma once
 
 #include <cstdint>

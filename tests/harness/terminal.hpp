@@ -1,6 +1,6 @@
 // End-to-end test harness: runs a program in a pseudo-terminal whose screen is
 // kept by libvterm, or without any terminal at all, and reads back what a
-// person at the keyboard would see.
+// clerk at the keyboard would see.
 //
 //   harness::ScratchDir dir;                  // declare it before the Terminal
 //   dir.write("ALUMNO.txt", bytes);
@@ -121,7 +121,7 @@ class Terminal {
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
 
-  // Bytes as a person types them, all at once, then settle().
+  // Bytes as a clerk types them, all at once, then settle().
   void type(std::string_view bytes);
   // One byte at a time, settling after each: every key reaches a program that
   // already waits for it. Not for escape sequences, which would arrive split.
