@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "console/decoder.hpp"
 #include "console/keys.hpp"
 #include "console/platform.hpp"
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "console/decoder.hpp"
 #include "console/keys.hpp"
 
 namespace console::platform {

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/keys.hpp"
+#include "console/utf8.hpp"
 
 namespace console::posix {
 

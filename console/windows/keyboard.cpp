@@ -42,10 +42,6 @@ constexpr VirtualKey kVirtualKeys[] = {
 };
 // clang-format on
 
-constexpr Key keyAfter(Key first, int offset) {
-  return static_cast<Key>(static_cast<int>(first) + offset);
-}
-
 // The row's key for a virtual-key code; Key::None for keys without a row
 // (Shift, Ctrl, Alt and Caps Lock alone among them).
 Key keyOf(WORD code) {

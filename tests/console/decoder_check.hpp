@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "console/keys.hpp"
+#include "console/decoder.hpp"
 
 namespace keycheck {
 

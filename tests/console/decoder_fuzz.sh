@@ -17,7 +17,8 @@ if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned 
   exit 77
 fi
 clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  -I"$source_dir" "$source_dir/tests/console/decoder_fuzz.cpp" "$source_dir/console/keys.cpp" \
+  -I"$source_dir" "$source_dir/tests/console/decoder_fuzz.cpp" "$source_dir/console/decoder.cpp" \
+  "$source_dir/console/sequences.cpp" "$source_dir/console/keys.cpp" \
   -o "$work/decoder_fuzz"
 rm -rf "$work/corpus"
 cp -r "$source_dir/tests/console/fuzz_corpus" "$work/corpus"

@@ -1,6 +1,6 @@
-// The key table written out a second time for the tests, row by row, and
-// what readKey must return for a press: written out by hand from the
-// program's key table, never derived from console/keys.cpp.
+// The key table the program answers to, row by row, and what readKey must
+// return for a press: written out independently of console/keys.cpp, so that
+// a slip in one shows against the other.
 #pragma once
 
 #include <gtest/gtest.h>
