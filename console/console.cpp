@@ -1,7 +1,8 @@
 // The console's rules, the same on every platform: the window and its
-// attribute, the cell writer, clearing, the choice of a key's codes and the
-// second code owed, the standard output stream and the rules of a line. The
-// terminal itself is reached only through console/platform.hpp.
+// attribute, the cell writer, clearing, keys decoded from input bytes, the
+// choice of a key's codes and the second code owed, the standard output
+// stream and the rules of a line. The terminal itself is reached only through
+// console/platform.hpp, whose primitives never call back.
 #include "console/console.hpp"
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 namespace console {
 namespace {
 
+using platform::Held;
 using platform::Position;
 using platform::Read;
 
@@ -44,12 +46,47 @@ struct Layer {
   StreamBuffer streamBuffer;
   InputBuffer input;
   bool inputEnded = false;         // end of input met: every later read finds it ended
+  bool keyEvents = false;          // keys come as the console's key events, not as bytes
   KeyDecoder decoder{0x7F, true};  // input bytes to key presses
   bool utf8Lines = false;          // lines arrive as UTF-8 and are kept as single bytes
   bool interactive = false;        // keys and lines are typed at the console
 };
 
 Layer layer;
+
+// ---------------------------------------------------------------------------
+// What the stream holds back
+
+// For a primitive that may draw, which writes it first where that keeps the
+// bytes in order.
+Held heldStream() {
+  const StreamBuffer& buffer = layer.streamBuffer;
+  return {std::string_view(buffer.bytes.data(), buffer.used)};
+}
+
+// Written by the primitive, or failed to be (the stream is dropped from now
+// on): either way no longer held.
+void settleHeld(const Held& held) {
+  if (held.fate == Held::Fate::kept) return;
+  if (held.fate == Held::Fate::failed) layer.streamFailed = true;
+  layer.streamBuffer.used = 0;
+}
+
+// Writes out what the stream holds back (when it is full, and at the end).
+void flushStream() {
+  StreamBuffer& buffer = layer.streamBuffer;
+  if (buffer.used == 0) return;
+  if (!layer.streamFailed && !platform::writeStream(buffer.bytes.data(), buffer.used)) {
+    layer.streamFailed = true;
+  }
+  buffer.used = 0;
+}
+
+void showDrawing() {
+  Held held = heldStream();
+  platform::drawingDone(held);
+  settleHeld(held);
+}
 
 // ---------------------------------------------------------------------------
 // The cell writer
@@ -97,7 +134,7 @@ void writeCells(std::string_view text) {
         ++x;
         break;
     }
-    if (run.size() == 80) flush();
+    if (run.size() == platform::kCellRun) flush();
     if (x > s.windowRight) {
       flush();
       x = s.windowLeft;
@@ -111,7 +148,7 @@ void writeCells(std::string_view text) {
   }
   flush();
   platform::setCursor({x, y});
-  platform::drawingDone();
+  showDrawing();
 }
 
 // ---------------------------------------------------------------------------
@@ -137,7 +174,7 @@ void writeStream(std::string_view text) {
     std::memcpy(buffer.bytes.data() + buffer.used, rest.data(), part);
     buffer.used += part;
     rest.remove_prefix(part);
-    if (buffer.used == buffer.bytes.size()) platform::flushStream();
+    if (buffer.used == buffer.bytes.size()) flushStream();
   }
 }
 
@@ -149,7 +186,9 @@ Read readByte(unsigned char& byte, int timeoutMs) {
   InputBuffer& in = layer.input;
   if (in.begin == in.end) {
     std::size_t got = 0;
-    const Read read = platform::readInput(in.bytes.data(), in.bytes.size(), timeoutMs, got);
+    Held held = heldStream();
+    const Read read = platform::readInput(in.bytes.data(), in.bytes.size(), timeoutMs, got, held);
+    settleHeld(held);
     if (read != Read::Got) return read;
     in.begin = 0;
     in.end = got;
@@ -158,42 +197,7 @@ Read readByte(unsigned char& byte, int timeoutMs) {
   return Read::Got;
 }
 
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// What the platforms use
-
-namespace platform {
-
-void startLayer(const Found& found) {
-  layer = Layer{};
-  ConsoleScreen& s = layer.screen;
-  if (found.sizeKnown) {
-    s.textAttribute = s.normalAttribute = static_cast<std::uint16_t>(found.attribute & 0xFF);
-    s.screenWidth = static_cast<std::uint8_t>(found.width);
-    s.screenHeight = static_cast<std::uint8_t>(found.height);
-  }
-  s.windowLeft = 0;
-  s.windowTop = 0;
-  s.windowRight = static_cast<std::uint8_t>(s.screenWidth - 1);
-  s.windowBottom = static_cast<std::uint8_t>(s.screenHeight - 1);
-  s.pendingExtendedCode = -1;
-  layer.streamIsTerminal = streamIsTerminal();
-  layer.decoder = found.decoder;
-  layer.utf8Lines = found.utf8;
-  layer.interactive = found.interactive;
-  layer.open = true;
-}
-
-void flushStream() {
-  StreamBuffer& buffer = layer.streamBuffer;
-  if (buffer.used == 0) return;
-  if (!layer.streamFailed && !writeStream(buffer.bytes.data(), buffer.used)) {
-    layer.streamFailed = true;
-  }
-  buffer.used = 0;
-}
-
+// The next key press decoded from input bytes.
 Read nextPressFromBytes(KeyPress& press) {
   KeyDecoder& decoder = layer.decoder;
   for (;;) {
@@ -215,19 +219,44 @@ Read nextPressFromBytes(KeyPress& press) {
   }
 }
 
-}  // namespace platform
+// Fills the layer's state from what was found, and gives the platform the
+// window it draws in.
+void startLayer(const platform::Found& found) {
+  layer = Layer{};
+  ConsoleScreen& s = layer.screen;
+  if (found.sizeKnown) {
+    s.textAttribute = s.normalAttribute = static_cast<std::uint16_t>(found.attribute & 0xFF);
+    s.screenWidth = static_cast<std::uint8_t>(found.width);
+    s.screenHeight = static_cast<std::uint8_t>(found.height);
+  }
+  s.windowLeft = 0;
+  s.windowTop = 0;
+  s.windowRight = static_cast<std::uint8_t>(s.screenWidth - 1);
+  s.windowBottom = static_cast<std::uint8_t>(s.screenHeight - 1);
+  s.pendingExtendedCode = -1;
+  layer.streamIsTerminal = found.streamIsTerminal;
+  layer.keyEvents = found.keyEvents;
+  layer.decoder = KeyDecoder(found.erase, found.utf8);
+  layer.utf8Lines = found.utf8;
+  layer.interactive = found.interactive;
+  layer.open = true;
+  platform::useWindow({s.windowLeft, s.windowTop, s.windowRight, s.windowBottom, s.screenWidth,
+                       s.screenHeight, s.normalAttribute});
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Opening and closing
 
 void openConsole() {
-  platform::startLayer(platform::openTerminal());
+  startLayer(platform::openTerminal());
 }
 
 void closeConsole() {
   if (!layer.open) return;
   layer.open = false;
-  platform::flushStream();
+  flushStream();
   platform::closeTerminal();
 }
 
@@ -247,14 +276,14 @@ void clearScreen() {
   // The window is always the whole screen: one run of every cell.
   platform::blankCells({0, 0}, s.screenWidth * s.screenHeight, s.textAttribute);
   moveCursor(1, 1);
-  platform::drawingDone();
+  showDrawing();
 }
 
 void clearToEndOfLine() {
   const ConsoleScreen& s = layer.screen;
   const Position at = cursorOrCorner();
   platform::blankCells(at, s.windowRight - at.x + 1, s.textAttribute);
-  platform::drawingDone();
+  showDrawing();
 }
 
 void moveCursor(int column, int row) {
@@ -308,11 +337,13 @@ int readKey() {
     return code;
   }
   if (layer.inputEnded) return -1;
+  showDrawing();  // the cursor where the key is awaited
   if (!platform::beginKeys()) return -1;
   int result = -1;
   for (;;) {
     KeyPress press;
-    if (platform::nextKeyPress(press) != Read::Got) break;
+    const Read read = layer.keyEvents ? platform::nextKeyPress(press) : nextPressFromBytes(press);
+    if (read != Read::Got) break;
     const std::optional<KeyCodes> codes = keyCodes(press);
     if (!codes) continue;
     result = codes->code;
@@ -383,6 +414,7 @@ class LineText {
 
 std::optional<std::size_t> readLine(char* buffer, std::size_t capacity) {
   if (layer.inputEnded) return std::nullopt;
+  showDrawing();  // the cursor where the line begins
   platform::lineStarts();
   LineText text(buffer, capacity);
   bool any = false;
@@ -398,7 +430,6 @@ std::optional<std::size_t> readLine(char* buffer, std::size_t capacity) {
       if (got == Read::Error && any) text.finish();
       break;
     }
-    platform::lineByte(byte);
     if (byte == '\n') {
       lineRead = true;
       break;
@@ -413,6 +444,7 @@ std::optional<std::size_t> readLine(char* buffer, std::size_t capacity) {
     text.take(byte);
   }
   platform::lineEnds();
+  showDrawing();
   if (!lineRead) return std::nullopt;
   text.finish();
   return text.length();
@@ -423,7 +455,10 @@ std::optional<std::size_t> readLine(char* buffer, std::size_t capacity) {
 
 int clearByCommand(const char* command) {
   if (command == nullptr) return -1;
-  return platform::runCommand(command);
+  Held held = heldStream();
+  const int status = platform::runCommand(command, held);
+  settleHeld(held);
+  return status;
 }
 
 }  // namespace console

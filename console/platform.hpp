@@ -2,21 +2,27 @@
 //
 // console/*.cpp hold what the console defines once: the window and its
 // attribute rules, the cell writer, the key table and the choice of result by
-// modifiers, the owed second code of an extended key, the stream's CR LF and
-// its 512-byte buffer, the rules of a line. They reach the terminal only
-// through the primitives below, which console/posix/ and console/windows/
-// each provide, in files of the same names:
+// modifiers, the byte decoder, the owed second code of an extended key, the
+// stream's CR LF and its 512-byte buffer, the rules of a line. They reach the
+// terminal only through the primitives below, which console/posix/ and
+// console/windows/ each provide, in files of the same names:
 //
 //   terminal.cpp   open and close, cells, cursor, scrolling, bell, the stream,
-//                  the interpreter, what is given back at every way out
+//                  the interpreter
 //   keyboard.cpp   key presses, input bytes, the echo of a line being typed
+//   signals.cpp    what gives the terminal back when the program is ended
+//                  from outside
+//
+// Calls go one way: the shared layer calls these; a platform calls nothing of
+// the shared layer. What a platform needs from it is handed down as arguments,
+// and what the shared layer needs is returned up.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "console/decoder.hpp"
 #include "console/keys.hpp"
 
 namespace console::platform {
@@ -33,40 +39,69 @@ struct Found {
   bool sizeKnown = false;  // width, height and attribute were read
   int width = 0;           // columns and rows of the screen, at most 255 each
   int height = 0;
-  unsigned attribute = 0;          // the terminal's colours as an attribute
-  KeyDecoder decoder{0x7F, true};  // how input bytes are decoded into keys
-  bool utf8 = false;               // input is UTF-8: lines are kept as single-byte text
-  bool interactive = false;        // keys and lines are typed at the console, not scripted
+  unsigned attribute = 0;         // the terminal's colours as an attribute
+  bool streamIsTerminal = false;  // standard output is a terminal: written at once
+  bool keyEvents = false;         // keys come as key events (nextKeyPress), not as input bytes
+  unsigned char erase = 0x7F;     // the byte that is Backspace, when keys come as bytes
+  bool utf8 = false;              // input bytes are UTF-8: keys and lines decoded to single bytes
+  bool interactive = false;       // keys and lines are typed at the console, not scripted
 };
 
-// --- Provided by each platform ---
+// The screen as the shared layer set it up from what was found.
+struct Window {
+  int left = 0;  // the text window, 0-based, inclusive: always the whole screen
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  int width = 0;  // the screen's columns and rows, 0 when they were not found
+  int height = 0;
+  unsigned normalAttribute = 0;  // the colours that stand for the terminal's own
+};
+
+// The most cells the shared cell writer hands putCells at once: it cuts its
+// runs there.
+inline constexpr std::size_t kCellRun = 80;
+
+// Standard output that the shared layer holds back (a stream that is not a
+// terminal is written 512 bytes at a time). Handed to each primitive that may
+// draw: one that draws on the stream's own output, or starts a program that
+// does, writes these bytes first, so that everything keeps its order, and
+// says so in `fate`.
+struct Held {
+  enum class Fate : std::uint8_t { kept, written, failed };
+  std::string_view bytes;
+  Fate fate = Fate::kept;
+};
 
 // Takes the terminal's input and output for the run; installs what gives them
 // back if the program is ended from outside.
 Found openTerminal();
-// Gives back what openTerminal took: pending output written, input mode and
-// colours as found. Called once, after the shared layer is done.
+// The window every later primitive draws in; once, after openTerminal.
+void useWindow(const Window& window);
+// Gives back what openTerminal took: input mode and colours as found. Called
+// once, after the shared layer is done.
 void closeTerminal();
 
 // Direct drawing; the window is the whole screen, so positions are screen
 // positions. None of these reports a failure.
 bool readCursor(Position& at);  // false: the position cannot be read
 void setCursor(Position at);
-// Places one run of cells on one row from `at`, codes as they are, without
-// moving the cursor.
+// Places one run of at most kCellRun cells on one row from `at`, codes as they
+// are, without moving the cursor.
 void putCells(Position at, std::string_view codes, unsigned attribute);
 // `count` spaces in `attribute` from `at`, going on along the rows.
 void blankCells(Position at, int count, unsigned attribute);
 // The window up one row; its bottom row becomes spaces in `attribute`.
 void scrollUp(unsigned attribute);
 void bell();
-// An operation of direct drawing is complete.
-void drawingDone();
+// What was drawn since the last call is shown, with the cursor where
+// setCursor put it: at the end of an operation of direct drawing, before a key
+// or a line is read, and after a line, whose echo may leave a row to finish.
+void drawingDone(Held& held);
 
 // Standard output. `text` has every line feed already preceded by a
 // carriage return; returns the bytes to write for it.
 std::string streamBytes(std::string_view text);
-bool streamIsTerminal();
 bool writeStream(const char* bytes, std::size_t size);  // all of them, or false
 
 // Keys. Between beginKeys and endKeys the input is in raw mode; both false
@@ -74,31 +109,22 @@ bool writeStream(const char* bytes, std::size_t size);  // all of them, or false
 bool beginKeys();
 bool endKeys();
 enum class Read { Got, Timeout, End, Error };
-// The next key press (releases and other events skipped).
+// The next key press (releases and other events skipped), where keys come as
+// key events.
 Read nextKeyPress(KeyPress& press);
 
 // Input bytes, for keys that come as bytes and for lines: up to `capacity`
-// into `bytes`, waiting at most timeoutMs (-1: for as long as it takes).
-Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got);
+// into `bytes`, waiting at most timeoutMs (-1: for as long as it takes). A
+// line typed at a terminal is echoed as it is read.
+Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got,
+               Held& held);
 
-// A line is about to be read; each byte read; the line is over.
+// A line is about to be read; the line is over.
 void lineStarts();
-void lineByte(unsigned char byte);
 void lineEnds();
 
 // Hands `command` to the command interpreter and waits for it; its exit
 // status, or -1 when it cannot be run.
-int runCommand(const char* command);
-
-// --- Provided by the shared layer to the platforms ---
-
-// Fills the layer's state from what was found (as openConsole does once the
-// terminal is open).
-void startLayer(const Found& found);
-// Writes out what the stream holds back (before direct drawing on the same
-// output, and at the end).
-void flushStream();
-// The next key press decoded from input bytes.
-Read nextPressFromBytes(KeyPress& press);
+int runCommand(const char* command, Held& held);
 
 }  // namespace console::platform

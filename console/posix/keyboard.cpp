@@ -1,5 +1,5 @@
 // Keys and lines on a POSIX terminal. The terminal stays raw from start to
-// end (terminal.hpp, Mode), and input is read from it a byte at a time, so
+// end (signals.hpp, Mode), and input is read from it a byte at a time, so
 // whatever a key wait does not take stays, in order, for the next read: a
 // key typed ahead is that key at the next wait, and bytes typed ahead of a
 // line are edited and echoed at the line when it reads them.
@@ -21,38 +21,33 @@
 #include <string>
 #include <vector>
 
-#include "console/console.hpp"
 #include "console/posix/line.hpp"
+#include "console/posix/signals.hpp"
 #include "console/posix/terminal.hpp"
 
 namespace console {
 namespace posix {
 namespace {
 
-using platform::Position;
+using platform::Held;
 using platform::Read;
 
-// The echo of the line being typed, kept as the columns each character took
-// from where the line began, so that an erase blanks exactly what it showed.
+// Draws the echo of the line being typed (Terminal::echo) as the editor
+// changes the line.
 class ScreenEcho final : public LineEditor::Echo {
  public:
-  void start() {
-    start_ = terminal().cursor;
-    widths_.clear();
-    columns_ = 0;
-    pendingWrap_ = false;
-  }
+  explicit ScreenEcho(Held& held) : held_(held) {}
 
   void typed(int code) override {
     if (!terminal().echoesLines) {
-      widths_.push_back(0);
+      echo_.widths.push_back(0);
       return;
     }
     std::string out;
-    const int before = columns_;
+    const int before = echo_.columns;
     const auto c = static_cast<unsigned char>(code);
     if (c == '\t') {
-      const int x = pendingWrap_ ? 0 : terminal().cursor.x;
+      const int x = echo_.pendingWrap ? 0 : terminal().cursor.x;
       for (int n = std::min(8 - x % 8, windowWidth() - x); n > 0; --n)
         column(" ", out);
     } else if ((c < 0x20 || c == 0x7F) && terminal().echoControl) {
@@ -63,20 +58,21 @@ class ScreenEcho final : public LineEditor::Echo {
       appendGlyph(glyph, c);
       column(glyph, out);
     }
-    widths_.push_back(columns_ - before);
+    echo_.widths.push_back(echo_.columns - before);
     draw(out);
   }
 
   void erased(std::size_t characters) override {
-    const auto first = widths_.end() - static_cast<std::ptrdiff_t>(characters);
-    const int count = std::accumulate(first, widths_.end(), 0);
-    widths_.erase(first, widths_.end());
+    std::vector<int>& widths = echo_.widths;
+    const auto first = widths.end() - static_cast<std::ptrdiff_t>(characters);
+    const int count = std::accumulate(first, widths.end(), 0);
+    widths.erase(first, widths.end());
     if (count == 0) return;
-    const int to = columns_ - count;
+    const int to = echo_.columns - count;
     std::string out;
-    for (int c = to; c < columns_;) {
+    for (int c = to; c < echo_.columns;) {
       const Position p = at(c);
-      const int run = std::min(columns_ - c, windowWidth() - p.x);
+      const int run = std::min(echo_.columns - c, windowWidth() - p.x);
       if (p.y >= 0) out += cursorTo(p) + std::string(static_cast<std::size_t>(run), ' ');
       c += run;
     }
@@ -84,8 +80,8 @@ class ScreenEcho final : public LineEditor::Echo {
     if (back.y < 0) back = {0, 0};  // scrolled off the top: as near as the screen allows
     out += cursorTo(back);
     terminal().cursor = back;
-    columns_ = to;
-    pendingWrap_ = false;
+    echo_.columns = to;
+    echo_.pendingWrap = false;
     draw(out);
   }
 
@@ -96,72 +92,48 @@ class ScreenEcho final : public LineEditor::Echo {
     draw(out);
   }
 
-  // A line that ends without Enter (the end of input) leaves a wrap pending
-  // that the terminal resolves only with the next character: settle it now.
-  void settle() {
-    if (pendingWrap_) {
-      newLineNow();
-      pendingWrap_ = false;
-    }
-    terminal().shownAt = terminal().cursor;
-  }
-
  private:
   // One column at the cursor.
   void column(const std::string& glyph, std::string& out) {
-    if (pendingWrap_) newRow(out);
+    if (echo_.pendingWrap) newRow(out);
     out += glyph;
     Position& p = terminal().cursor;
     if (p.x == windowWidth() - 1) {
-      pendingWrap_ = true;
+      echo_.pendingWrap = true;
     } else {
       ++p.x;
     }
-    ++columns_;
+    ++echo_.columns;
   }
 
   void newRow(std::string& out) {
     out += "\r\n";
     Position& p = terminal().cursor;
     p.x = 0;
-    if (p.y < consoleScreen().windowBottom) {
+    if (p.y < terminal().window.bottom) {
       ++p.y;
     } else {
-      --start_.y;  // the screen scrolled under the line
+      --echo_.start.y;  // the screen scrolled under the line
     }
-    pendingWrap_ = false;
+    echo_.pendingWrap = false;
   }
 
   // Where the line's column `c` is (counted from 0 where the line began).
   Position at(int c) const {
-    const int offset = start_.x + c;
-    return {offset % windowWidth(), start_.y + offset / windowWidth()};
+    const int offset = echo_.start.x + c;
+    return {offset % windowWidth(), echo_.start.y + offset / windowWidth()};
   }
 
   void draw(const std::string& out) {
     // The terminal's cursor is where the record says, or in the last column
     // with a wrap pending, which settle() or the next character resolves.
     terminal().shownAt = terminal().cursor;
-    sendToDraw(out);
+    sendToDraw(out, held_);
   }
 
-  Position start_;
-  std::vector<int> widths_;  // columns each character of the line took
-  int columns_ = 0;          // their sum
-  bool pendingWrap_ = false;
+  LineEcho& echo_ = terminal().echo;
+  Held& held_;  // what the stream holds back, for sendToDraw
 };
-
-// The line being read at the terminal: edited here, then handed out as the
-// terminal's line mode hands out a line, ending in a line feed.
-struct TerminalLine {
-  bool reading = false;  // between lineStarts and lineEnds
-  std::string edited;    // the line, waiting to be handed out
-  std::size_t handedOut = 0;
-  bool inputEnded = false;  // the input ended after the line's last byte
-};
-
-ScreenEcho echo;
-TerminalLine line;
 
 // Up to `want` bytes from the input, waiting at most timeoutMs (-1: for as
 // long as it takes).
@@ -187,8 +159,10 @@ Read readBytes(unsigned char* bytes, std::size_t want, int timeoutMs, std::size_
 // Reads and edits the next line, a byte at a time, so that what follows its
 // Enter stays with the terminal. A signal character is sent as the terminal
 // would send it: one typed ahead of the line, at a key wait, came as a byte.
-Read editLine() {
+Read editLine(Held& held) {
   LineEditor editor(terminal().lineKeys);
+  ScreenEcho echo(held);
+  LineRead& line = terminal().line;
   for (;;) {
     unsigned char byte = 0;
     std::size_t got = 0;
@@ -216,12 +190,13 @@ Read editLine() {
   }
 }
 
-Read readLineBytes(unsigned char* bytes, std::size_t capacity, std::size_t& got) {
+Read readLineBytes(unsigned char* bytes, std::size_t capacity, std::size_t& got, Held& held) {
+  LineRead& line = terminal().line;
   if (line.handedOut == line.edited.size()) {
     if (line.inputEnded) return Read::End;
     line.edited.clear();
     line.handedOut = 0;
-    const Read read = editLine();
+    const Read read = editLine(held);
     if (read != Read::Got) return read;
   }
   got = std::min(capacity, line.edited.size() - line.handedOut);
@@ -238,7 +213,6 @@ namespace platform {
 using posix::terminal;
 
 bool beginKeys() {
-  posix::showCursor();
   return posix::enterMode(posix::Mode::key);
 }
 
@@ -246,31 +220,42 @@ bool endKeys() {
   return posix::enterMode(posix::Mode::edit);
 }
 
-Read nextKeyPress(KeyPress& press) {
-  return nextPressFromBytes(press);
+// A terminal sends bytes, never key events.
+Read nextKeyPress(KeyPress&) {
+  return Read::Error;
 }
 
 // From a terminal a key is read a byte at a time and a line up to its Enter,
 // so what is typed ahead stays with the terminal for the read it belongs to.
-Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got) {
+Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got,
+               Held& held) {
   if (!terminal().inputIsTerminal) return posix::readBytes(bytes, capacity, timeoutMs, got);
-  if (posix::line.reading) return posix::readLineBytes(bytes, capacity, got);
+  if (terminal().line.reading) return posix::readLineBytes(bytes, capacity, got, held);
   return posix::readBytes(bytes, 1, timeoutMs, got);
 }
 
 void lineStarts() {
-  posix::showCursor();
-  posix::echo.start();
-  posix::line = {};
-  posix::line.reading = true;
+  posix::Terminal& t = terminal();
+  t.echo = {t.cursor, {}, 0, false};
+  t.line = {};
+  t.line.reading = true;
 }
 
-// Each byte was echoed as it was edited.
-void lineByte(unsigned char) {}
-
 void lineEnds() {
-  posix::line.reading = false;
-  if (terminal().inputIsTerminal) posix::echo.settle();
+  posix::Terminal& t = terminal();
+  t.line.reading = false;
+  if (!t.inputIsTerminal) return;
+  // A line that ends without Enter (the end of input) leaves a wrap pending
+  // that the terminal resolves only with the next character: settled here,
+  // sent by drawingDone.
+  if (t.echo.pendingWrap) {
+    posix::Frame& out = posix::frame();
+    t.cursor.x = 0;
+    if (t.cursor.y < t.window.bottom) ++t.cursor.y;
+    out.raw("\r\n", t.cursor);
+    t.echo.pendingWrap = false;
+  }
+  t.shownAt = t.cursor;
 }
 
 }  // namespace platform

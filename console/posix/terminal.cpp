@@ -9,7 +9,7 @@
 //   ESC [ m              back to the terminal's default colours
 //   CR LF                column 1 of the next row; at the bottom row it scrolls the screen
 //   BS, BEL              one column left (never past column 1); the bell
-//   CAN ESC [ m          (signal handlers only) abandon a half-sent sequence, default colours
+//   CAN ESC [ m          (signals.cpp only) abandon a half-sent sequence, default colours
 //
 // The layer keeps its own record of the cursor and never asks the terminal.
 // Every byte it sends, through either channel, and the terminal's echo of a
@@ -27,32 +27,18 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
+#include <utility>
 
-#include "console/console.hpp"
+#include "console/posix/signals.hpp"
+#include "console/utf8.hpp"
 
 namespace console {
 namespace posix {
 namespace {
 
-using platform::Position;
-
 Terminal state;
-
-// Read by the signal handlers; set only outside them.
-volatile std::sig_atomic_t handlersReady = 0;
-volatile std::sig_atomic_t currentMode = 0;  // a Mode: the one the terminal is in
-int signalDrawFd = -1;
-int signalInputFd = -1;
-termios signalModes[3]{};  // by Mode
-constexpr char kSignalReset[] = "\x18\x1b[m";
-
-termios& modeFor(Mode mode) {
-  return signalModes[static_cast<int>(mode)];
-}
 
 // Writes all of `data`, continuing after partial writes; false on failure.
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -109,7 +95,7 @@ int ansiColour(int bits) {
 // when the attribute is the normal one. A colour equal to the normal one is
 // left to the terminal's own default, so light and dark themes both look right.
 std::string colourSequence(unsigned attribute) {
-  const unsigned normal = consoleScreen().normalAttribute;
+  const unsigned normal = state.window.normalAttribute;
   const unsigned foreground = attribute & 0x0F;
   const unsigned background = (attribute >> 4) & 0x0F;
   std::string parameters;
@@ -127,52 +113,37 @@ std::string colourSequence(unsigned attribute) {
 }
 
 bool backgroundIsNormal(unsigned attribute) {
-  return ((attribute >> 4) & 0x0F) == ((consoleScreen().normalAttribute >> 4) & 0x0F);
+  return ((attribute >> 4) & 0x0F) == ((state.window.normalAttribute >> 4) & 0x0F);
 }
 
-// The bytes of one drawing operation, built whole and then written once.
-// Knows where the terminal's cursor stands as the bytes are added.
-class Frame {
- public:
-  Frame() : at_(state.shownAt) {}
+}  // namespace
 
-  std::string& bytes() { return bytes_; }
-  const std::optional<Position>& at() const { return at_; }
+Frame::Frame() : at_(state.shownAt) {}
 
-  void moveTo(Position p) {
-    if (at_ == p) return;
-    bytes_ += cursorTo(p);
-    at_ = p;
-  }
-  // Cells drawn by the terminal from where its cursor stands.
-  void cells(std::string_view shown, int count, unsigned attribute) {
-    const std::string colour = colourSequence(attribute);
-    bytes_ += colour;
-    bytes_ += shown;
-    if (!colour.empty()) bytes_ += "\x1b[m";
-    if (at_) {
-      at_->x += count;
-      // In the last column the terminal holds a pending wrap: position unknown until moved.
-      if (at_->x >= windowWidth()) at_.reset();
-    }
-  }
-  void raw(std::string_view text, std::optional<Position> after) {
-    bytes_ += text;
-    at_ = after;
-  }
-
- private:
-  std::string bytes_;
-  std::optional<Position> at_;
-};
-
-// The frame of the drawing operation in progress, begun by its first primitive.
-std::optional<Frame> drawing;
-
-Frame& frame() {
-  if (!drawing) drawing.emplace();
-  return *drawing;
+void Frame::moveTo(Position p) {
+  if (at_ == p) return;
+  bytes_ += cursorTo(p);
+  at_ = p;
 }
+
+void Frame::cells(std::string_view shown, int count, unsigned attribute) {
+  const std::string colour = colourSequence(attribute);
+  bytes_ += colour;
+  bytes_ += shown;
+  if (!colour.empty()) bytes_ += "\x1b[m";
+  if (at_) {
+    at_->x += count;
+    // In the last column the terminal holds a pending wrap: position unknown until moved.
+    if (at_->x >= windowWidth()) at_.reset();
+  }
+}
+
+void Frame::raw(std::string_view text, std::optional<Position> after) {
+  bytes_ += text;
+  at_ = after;
+}
+
+namespace {
 
 // Paints `count` spaces in `attribute` from p; for a background the terminal's
 // erase commands would not give (they erase in the default background on
@@ -186,134 +157,6 @@ void paintBlanks(Frame& out, Position p, int count, unsigned attribute) {
 void finish(Frame& out) {
   out.moveTo(state.cursor);
   state.shownAt = state.cursor;
-}
-
-// The terminal as it was found: default colours, its own input mode.
-void giveTerminalBack() {
-  if (!handlersReady) return;
-  (void)!::write(signalDrawFd, kSignalReset, sizeof kSignalReset - 1);
-  if (signalInputFd >= 0) ::tcsetattr(signalInputFd, TCSANOW, &modeFor(Mode::own));
-}
-
-void onTerminatingSignal(int sig) {
-  int savedErrno = errno;
-  giveTerminalBack();
-  ::signal(sig, SIG_DFL);
-  ::raise(sig);
-  errno = savedErrno;
-}
-
-// A stop gives the shell the terminal's own mode back; on continuing, the
-// program's mode comes back with it.
-void onStop(int) {
-  int savedErrno = errno;
-  const auto mode = static_cast<Mode>(currentMode);
-  if (mode != Mode::own && signalInputFd >= 0) {
-    ::tcsetattr(signalInputFd, TCSANOW, &modeFor(Mode::own));
-  }
-  ::signal(SIGTSTP, SIG_DFL);
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTSTP);
-  ::sigprocmask(SIG_UNBLOCK, &stop, nullptr);
-  ::raise(SIGTSTP);
-  // Continued.
-  struct sigaction action {};
-  action.sa_handler = onStop;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGTSTP, &action, nullptr);
-  if (mode != Mode::own && signalInputFd >= 0) ::tcsetattr(signalInputFd, TCSANOW, &modeFor(mode));
-  errno = savedErrno;
-}
-
-// A fault ends the program too, with the terminal raw: it is given back,
-// then the action that was there before (a sanitizer's report, or the
-// default) meets the faulting instruction again on return. A fault signal
-// sent from outside is raised again.
-constexpr int kFaultSignals[] = {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
-struct sigaction faultBefore[std::size(kFaultSignals)];
-
-void onFault(int sig, siginfo_t* info, void*) {
-  int savedErrno = errno;
-  giveTerminalBack();
-  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-    if (kFaultSignals[i] == sig) ::sigaction(sig, &faultBefore[i], nullptr);
-  }
-  if (info == nullptr || info->si_code <= 0) ::raise(sig);
-  errno = savedErrno;
-}
-
-// Signals that end the program, each given the terminal's own mode and
-// default colours back first.
-constexpr int kTerminatingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
-struct sigaction terminatingBefore[std::size(kTerminatingSignals)];
-bool terminatingCaught[std::size(kTerminatingSignals)] = {};
-
-// Raw, for a key wait: no echo, no editing, no signals or flow control from
-// the keyboard, no translation of CR; each byte as soon as it comes.
-termios keyModeFrom(const termios& mode) {
-  termios raw = mode;
-  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO | ECHONL | IEXTEN | ISIG));
-  raw.c_iflag &= static_cast<tcflag_t>(~(IXON | ICRNL | INLCR | IGNCR));
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  return raw;
-}
-
-// Raw as for a key, but the keyboard's signals and flow control as the
-// terminal had them: the interrupt key still ends the program outside a
-// key wait.
-termios editModeFrom(const termios& mode) {
-  termios edit = keyModeFrom(mode);
-  edit.c_lflag |= mode.c_lflag & ISIG;
-  edit.c_iflag |= mode.c_iflag & IXON;
-  return edit;
-}
-
-void installHandlers() {
-  signalDrawFd = state.drawFd;
-  signalInputFd = state.inputIsTerminal ? state.inputFd : -1;
-  modeFor(Mode::own) = state.lineMode;
-  modeFor(Mode::edit) = editModeFrom(state.lineMode);
-  modeFor(Mode::key) = keyModeFrom(state.lineMode);
-  currentMode = static_cast<int>(Mode::own);
-  handlersReady = 1;
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  action.sa_handler = onTerminatingSignal;
-  for (std::size_t i = 0; i < std::size(kTerminatingSignals); ++i) {
-    // A signal the program was started ignoring (nohup, a background job)
-    // stays ignored.
-    struct sigaction before {};
-    ::sigaction(kTerminatingSignals[i], nullptr, &before);
-    terminatingCaught[i] = before.sa_handler != SIG_IGN;
-    if (terminatingCaught[i]) ::sigaction(kTerminatingSignals[i], &action, &terminatingBefore[i]);
-  }
-  action.sa_handler = onStop;
-  ::sigaction(SIGTSTP, &action, nullptr);
-  struct sigaction fault {};
-  sigemptyset(&fault.sa_mask);
-  fault.sa_flags = SA_SIGINFO;
-  fault.sa_sigaction = onFault;
-  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-    ::sigaction(kFaultSignals[i], &fault, &faultBefore[i]);
-  }
-  // A reader that went away makes writes fail instead of ending the program.
-  ::signal(SIGPIPE, SIG_IGN);
-}
-
-void removeHandlers() {
-  handlersReady = 0;
-  for (std::size_t i = 0; i < std::size(kTerminatingSignals); ++i) {
-    if (terminatingCaught[i]) ::sigaction(kTerminatingSignals[i], &terminatingBefore[i], nullptr);
-    terminatingCaught[i] = false;
-  }
-  for (std::size_t i = 0; i < std::size(kFaultSignals); ++i) {
-    ::sigaction(kFaultSignals[i], &faultBefore[i], nullptr);
-  }
-  ::signal(SIGTSTP, SIG_DFL);
 }
 
 Charset charsetFromLocale() {
@@ -337,11 +180,9 @@ Charset charsetFromLocale() {
 
 platform::Found openWith(const ConsoleFds& fds) {
   state = Terminal{};
-  drawing.reset();
   state.inputFd = fds.input;
   state.streamFd = fds.stream;
   state.drawFd = fds.draw;
-  state.streamIsTerminal = ::isatty(fds.stream) == 1;
   state.inputIsTerminal = ::tcgetattr(fds.input, &state.lineMode) == 0;
   state.charset = charsetFromLocale();
   if (state.inputIsTerminal) {
@@ -349,11 +190,10 @@ platform::Found openWith(const ConsoleFds& fds) {
     state.echoControl = (state.lineMode.c_lflag & ECHOCTL) != 0;
     state.lineKeys = lineKeysFrom(state.lineMode, state.charset == Charset::Utf8);
   }
-  unsigned char erase = state.inputIsTerminal ? state.lineMode.c_cc[VERASE] : 0x7F;
-  if (erase != 0x08) erase = 0x7F;
 
   platform::Found found;
-  found.decoder = KeyDecoder(erase, state.charset == Charset::Utf8);
+  found.streamIsTerminal = ::isatty(fds.stream) == 1;
+  found.erase = state.inputIsTerminal ? state.lineMode.c_cc[VERASE] : 0x7F;
   found.utf8 = state.charset == Charset::Utf8;
   found.interactive = state.inputIsTerminal;
   winsize size{};
@@ -371,7 +211,7 @@ platform::Found openWith(const ConsoleFds& fds) {
     found.width = std::min<int>(size.ws_col, 255);
     found.height = std::min<int>(size.ws_row, 255);
   }
-  installHandlers();
+  installHandlers(state.drawFd, state.inputIsTerminal ? state.inputFd : -1, state.lineMode);
   // Should the mode not take, the terminal still edits and echoes lines
   // itself, and the program, given whole lines, only echoes them again.
   if (state.inputIsTerminal) (void)enterMode(Mode::edit);
@@ -380,8 +220,6 @@ platform::Found openWith(const ConsoleFds& fds) {
 
 }  // namespace
 
-// Waits until `fd` is ready for `events`, at most timeoutMs (-1: for ever):
-// 1 ready, 0 the time passed, -1 poll failed.
 int waitFor(int fd, short events, int timeoutMs) {
   pollfd pfd{fd, events, 0};
   int ready;
@@ -391,8 +229,6 @@ int waitFor(int fd, short events, int timeoutMs) {
   return ready;
 }
 
-// A descriptor in non-blocking mode (a terminal an earlier program left so,
-// or shared with one) says EAGAIN where another would wait.
 bool wouldBlock() {
   return errno == EAGAIN || errno == EWOULDBLOCK;
 }
@@ -402,54 +238,45 @@ Terminal& terminal() {
 }
 
 int windowWidth() {
-  const ConsoleScreen& s = consoleScreen();
-  return s.windowRight - s.windowLeft + 1;
+  return state.window.right - state.window.left + 1;
 }
 
-void sendToDraw(const std::string& bytes) {
+Frame& frame() {
+  if (!state.drawing) state.drawing.emplace();
+  return *state.drawing;
+}
+
+void sendToDraw(const std::string& bytes, platform::Held& held) {
   if (bytes.empty()) return;
-  if (state.drawFd == state.streamFd) platform::flushStream();
+  if (state.drawFd == state.streamFd && !held.bytes.empty() &&
+      held.fate == platform::Held::Fate::kept) {
+    const bool written = writeAll(state.streamFd, held.bytes.data(), held.bytes.size());
+    held.fate = written ? platform::Held::Fate::written : platform::Held::Fate::failed;
+  }
   (void)writeAll(state.drawFd, bytes.data(), bytes.size());
 }
 
-void showCursor() {
-  if (state.shownAt == state.cursor) return;
-  Frame out;
-  finish(out);
-  sendToDraw(out.bytes());
-}
-
-void newLineNow() {
-  Frame out;
-  out.raw("\r\n", std::nullopt);
-  state.cursor.x = 0;
-  if (state.cursor.y < consoleScreen().windowBottom) ++state.cursor.y;
-  state.shownAt = state.cursor;
-  sendToDraw(out.bytes());
-}
-
-bool enterMode(Mode mode) {
-  if (!state.inputIsTerminal) return true;
-  // Set first: a stop that comes now continues in the mode being entered.
-  currentMode = static_cast<int>(mode);
-  return ::tcsetattr(state.inputFd, TCSANOW, &modeFor(mode)) == 0;
+void useDescriptors(const ConsoleFds& fds) {
+  state.handedIn = fds;
 }
 
 }  // namespace posix
-
-void openConsole(const ConsoleFds& fds) {
-  platform::startLayer(posix::openWith(fds));
-}
 
 namespace platform {
 
 using posix::state;
 
 Found openTerminal() {
+  const std::optional<posix::ConsoleFds> handedIn = std::exchange(state.handedIn, std::nullopt);
+  if (handedIn) return posix::openWith(*handedIn);
   const int tty = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
   Found found = posix::openWith({STDIN_FILENO, STDOUT_FILENO, tty >= 0 ? tty : STDOUT_FILENO});
   state.ownsDrawFd = tty >= 0;
   return found;
+}
+
+void useWindow(const Window& window) {
+  state.window = window;
 }
 
 void closeTerminal() {
@@ -482,17 +309,17 @@ void putCells(Position at, std::string_view codes, unsigned attribute) {
 }
 
 void blankCells(Position at, int count, unsigned attribute) {
-  const ConsoleScreen& s = consoleScreen();
+  const Window& w = state.window;
   const int width = posix::windowWidth();
   posix::Frame& out = posix::frame();
   const bool erase = posix::backgroundIsNormal(attribute);
-  if (at == Position{0, 0} && count >= s.screenWidth * s.screenHeight) {
+  if (at == Position{0, 0} && count >= w.width * w.height) {
     if (erase) {
       out.raw("\x1b[H\x1b[2J", Position{0, 0});
       return;
     }
-    for (int y = s.windowTop; y <= s.windowBottom; ++y) {
-      posix::paintBlanks(out, {s.windowLeft, y}, width, attribute);
+    for (int y = w.top; y <= w.bottom; ++y) {
+      posix::paintBlanks(out, {w.left, y}, width, attribute);
     }
     return;
   }
@@ -505,9 +332,8 @@ void blankCells(Position at, int count, unsigned attribute) {
 }
 
 void scrollUp(unsigned attribute) {
-  const ConsoleScreen& s = consoleScreen();
   posix::Frame& out = posix::frame();
-  const Position bottom{s.windowLeft, s.windowBottom};
+  const Position bottom{state.window.left, state.window.bottom};
   out.moveTo(bottom);
   out.raw("\n", bottom);
   if (!posix::backgroundIsNormal(attribute)) {
@@ -520,12 +346,12 @@ void bell() {
   out.raw("\a", out.at());
 }
 
-void drawingDone() {
+void drawingDone(Held& held) {
   posix::Frame& out = posix::frame();
   posix::finish(out);
   const std::string bytes = std::move(out.bytes());
-  posix::drawing.reset();
-  posix::sendToDraw(bytes);
+  state.drawing.reset();
+  posix::sendToDraw(bytes, held);
 }
 
 // ---------------------------------------------------------------------------
@@ -537,7 +363,7 @@ std::string streamBytes(std::string_view text) {
   posix::Frame out;
   out.moveTo(state.cursor);
   const int width = posix::windowWidth();
-  const int bottom = consoleScreen().windowBottom;
+  const int bottom = state.window.bottom;
   Position& p = state.cursor;
   auto newRow = [&] {
     p.x = 0;
@@ -578,10 +404,6 @@ std::string streamBytes(std::string_view text) {
   return std::move(out.bytes());
 }
 
-bool streamIsTerminal() {
-  return state.streamIsTerminal;
-}
-
 bool writeStream(const char* bytes, std::size_t size) {
   return posix::writeAll(state.streamFd, bytes, size);
 }
@@ -589,14 +411,14 @@ bool writeStream(const char* bytes, std::size_t size) {
 // ---------------------------------------------------------------------------
 // Clearing by command
 
-int runCommand(const char* command) {
+int runCommand(const char* command, Held& held) {
   // There is no interpreter that knows "cls" here: the layer does its work.
   if (std::strcmp(command, "cls") != 0) return -1;
   posix::Frame out;
   out.raw("\x1b[m\x1b[H\x1b[2J", Position{0, 0});
   state.cursor = {0, 0};
   state.shownAt = state.cursor;
-  posix::sendToDraw(out.bytes());
+  posix::sendToDraw(out.bytes(), held);
   return 0;
 }
 

@@ -1,62 +1,105 @@
-// The console on a POSIX terminal: what its two files share, and the
+// The console on a POSIX terminal: the state its files share, and the
 // descriptors a test can hand in instead of the process's own.
 #pragma once
 
 #include <termios.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/platform.hpp"
 #include "console/posix/line.hpp"
 
-namespace console {
+namespace console::posix {
 
-// Where the layer reads and writes. openConsole() takes standard input and
-// output and the controlling terminal; tests hand in a pseudo-terminal.
+using platform::Position;
+
+// Where the layer reads and writes: standard input and output and the
+// controlling terminal, or what a test hands in.
 struct ConsoleFds {
   int input;   // keys and lines
   int stream;  // printText, printChar, printNumber
   int draw;    // direct drawing; the same as `stream` when there is no terminal
 };
 
-void openConsole(const ConsoleFds& fds);
-
-namespace posix {
+// The descriptors the next opening of the console takes instead of the
+// process's own; tests hand in a pseudo-terminal.
+void useDescriptors(const ConsoleFds& fds);
 
 enum class Charset { Ascii, Latin1, Utf8 };
 
-// Everything the POSIX side knows; one instance.
+// The bytes of one drawing operation, built whole and then written once.
+// Knows where the terminal's cursor stands as the bytes are added.
+class Frame {
+ public:
+  Frame();  // from where the terminal's cursor is known to be
+
+  std::string& bytes() { return bytes_; }
+  const std::optional<Position>& at() const { return at_; }
+
+  void moveTo(Position p);
+  // Cells drawn by the terminal from where its cursor stands.
+  void cells(std::string_view shown, int count, unsigned attribute);
+  void raw(std::string_view text, std::optional<Position> after);
+
+ private:
+  std::string bytes_;
+  std::optional<Position> at_;
+};
+
+// The echo of the line being typed, kept as the columns each character took
+// from where the line began, so that an erase blanks exactly what it showed.
+struct LineEcho {
+  Position start;            // where the line began; above the screen once it scrolled away
+  std::vector<int> widths;   // columns each character of the line took
+  int columns = 0;           // their sum
+  bool pendingWrap = false;  // the last column is filled: the next character starts a row
+};
+
+// The line being read at the terminal: edited here, then handed out as the
+// terminal's line mode hands out a line, ending in a line feed.
+struct LineRead {
+  bool reading = false;       // between lineStarts and lineEnds
+  std::string edited;         // the line, waiting to be handed out
+  std::size_t handedOut = 0;  // bytes of it handed out so far
+  bool inputEnded = false;    // the input ended after the line's last byte
+};
+
+// Everything the POSIX side knows, but for what the signal handlers read
+// (signals.cpp); one instance.
 struct Terminal {
-  int inputFd = 0;          // keys and lines
-  int streamFd = 1;         // printText and friends
-  int drawFd = 1;           // direct drawing
-  bool ownsDrawFd = false;  // drawFd was opened here (/dev/tty) and is closed here
-  bool streamIsTerminal = false;
-  Charset charset = Charset::Ascii;
-  platform::Position cursor;                  // where the cursor is, as the screens see it
-  std::optional<platform::Position> shownAt;  // where the terminal's cursor really is, when known
-  bool inputIsTerminal = false;
-  bool echoesLines = false;  // a line being typed is shown as it is edited
-  bool echoControl = true;   // ...with control characters as ^X
-  termios lineMode{};        // input mode found at start-up, given back at the end
-  LineKeys lineKeys;         // the characters that edit a line, from lineMode
+  std::optional<ConsoleFds> handedIn;  // descriptors for the next opening, from a test
+  int inputFd = 0;                     // keys and lines
+  int streamFd = 1;                    // printText and friends
+  int drawFd = 1;                      // direct drawing
+  bool ownsDrawFd = false;             // drawFd was opened here (/dev/tty) and is closed here
+  Charset charset = Charset::Ascii;    // what the terminal's locale can show
+  platform::Window window;             // as the shared layer set it up
+  Position cursor;                     // where the cursor is, as the screens see it
+  std::optional<Position> shownAt;     // where the terminal's cursor really is, when known
+  std::optional<Frame> drawing;        // the drawing operation in progress
+  bool inputIsTerminal = false;        // keys and lines are read from a terminal
+  bool echoesLines = false;            // a line being typed is shown as it is edited
+  bool echoControl = true;             // ...with control characters as ^X
+  termios lineMode{};                  // input mode found at start-up, given back at the end
+  LineKeys lineKeys;                   // the characters that edit a line, from lineMode
+  LineRead line;                       // the line being read
+  LineEcho echo;                       // and what the screen shows of it
 };
 
 Terminal& terminal();
 
 int windowWidth();
-// Direct drawing goes to the terminal at once; whatever the stream still
-// holds for the same descriptor goes first, so bytes keep their order.
-void sendToDraw(const std::string& bytes);
-// Before a read, the terminal's cursor must stand where the record says, so
-// the operator sees it there and the terminal's echo starts there.
-void showCursor();
-// Sends a carriage return and line feed now and moves the record with it.
-void newLineNow();
+// The frame of the drawing operation in progress, begun by its first primitive.
+Frame& frame();
+// Direct drawing goes to the terminal at once; what the stream holds back for
+// the same descriptor goes first, so bytes keep their order.
+void sendToDraw(const std::string& bytes, platform::Held& held);
 // The bytes that put the terminal's cursor at `at`.
-std::string cursorTo(platform::Position at);
+std::string cursorTo(Position at);
 // Adds the bytes that show code `c` in one column, never as a command.
 void appendGlyph(std::string& out, unsigned char c);
 
@@ -67,15 +110,4 @@ int waitFor(int fd, short events, int timeoutMs);
 // or shared with one) says EAGAIN where another would wait.
 bool wouldBlock();
 
-// The input modes of a terminal the program reads. The program keeps the
-// terminal raw from start to end, so that what is typed ahead reaches it as
-// typed: `edit` at every moment but a key wait (the keyboard's signals and
-// flow control as the terminal had them), `key` while a key is awaited
-// (every byte a key). `own` is the mode found at start-up.
-enum class Mode : int { own = 0, edit = 1, key = 2 };
-// Sets the terminal's input mode, and the one a stop and continue come back
-// to; false when it cannot be set.
-bool enterMode(Mode mode);
-
-}  // namespace posix
-}  // namespace console
+}  // namespace console::posix

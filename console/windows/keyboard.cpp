@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "console/platform.hpp"
+#include "console/windows/signals.hpp"
 #include "console/windows/terminal.hpp"
 
 namespace console {
@@ -80,8 +81,6 @@ KeyPress pressOf(const KEY_EVENT_RECORD& event) {
   return press;
 }
 
-DWORD savedMode = 0;  // the mode found before the key now awaited
-
 }  // namespace
 }  // namespace windows
 
@@ -91,10 +90,11 @@ using windows::console;
 
 bool beginKeys() {
   if (!console().keysAreEvents) return true;
-  if (!::GetConsoleMode(console().input, &windows::savedMode)) return false;
-  windows::keyModeForHandler(windows::savedMode, true);
+  DWORD& before = console().modeBeforeKey;
+  if (!::GetConsoleMode(console().input, &before)) return false;
+  windows::keyModeForHandler(before, true);
   if (!::SetConsoleMode(console().input, 0)) {
-    windows::keyModeForHandler(windows::savedMode, false);
+    windows::keyModeForHandler(before, false);
     return false;
   }
   return true;
@@ -102,15 +102,15 @@ bool beginKeys() {
 
 bool endKeys() {
   if (!console().keysAreEvents) return true;
-  const bool restored = ::SetConsoleMode(console().input, windows::savedMode) != 0;
-  windows::keyModeForHandler(windows::savedMode, false);
+  const DWORD before = console().modeBeforeKey;
+  const bool restored = ::SetConsoleMode(console().input, before) != 0;
+  windows::keyModeForHandler(before, false);
   return restored;
 }
 
 // Every event but a key press is skipped, releases too; an event standing for
 // several repeats of a held key is one press.
 Read nextKeyPress(KeyPress& press) {
-  if (!console().keysAreEvents) return nextPressFromBytes(press);
   for (;;) {
     INPUT_RECORD record;
     DWORD read = 0;
@@ -147,7 +147,7 @@ Read readConsoleLine(unsigned char* bytes, std::size_t capacity, std::size_t& go
 
 // A pipe is waited on by asking how much it holds; a file or the console is
 // read at once (the console gives one whole line per read).
-Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got) {
+Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::size_t& got, Held&) {
   if (console().linesFromConsole) return readConsoleLine(bytes, capacity, got);
   const HANDLE input = console().standardInput;
   if (timeoutMs >= 0 && ::GetFileType(input) == FILE_TYPE_PIPE) {
@@ -170,7 +170,6 @@ Read readInput(unsigned char* bytes, std::size_t capacity, int timeoutMs, std::s
 
 // The console echoes a line and moves its own cursor: nothing to follow.
 void lineStarts() {}
-void lineByte(unsigned char) {}
 void lineEnds() {}
 
 }  // namespace platform

@@ -26,27 +26,14 @@
 #include <new>
 #include <string>
 
-#include "console/console.hpp"
 #include "console/platform.hpp"
+#include "console/windows/signals.hpp"
 
 namespace console {
 namespace windows {
 namespace {
 
 Console state;
-
-// Read by the control handler, which runs on a thread of its own.
-volatile LONG keyWaitActive = 0;
-volatile DWORD keyWaitMode = 0;
-HANDLE handlerInput = INVALID_HANDLE_VALUE;
-
-// Ctrl+Break, Ctrl+C outside a key, the window closed, the session ending:
-// the input mode is given back, then the console's own handling ends the
-// program. Colours need nothing: the layer never changes them.
-BOOL WINAPI onControl(DWORD) {
-  if (keyWaitActive != 0) ::SetConsoleMode(handlerInput, keyWaitMode);
-  return FALSE;
-}
 
 HANDLE openDevice(const char* name) {
   return ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -170,11 +157,6 @@ Console& console() {
   return state;
 }
 
-void keyModeForHandler(DWORD mode, bool active) {
-  keyWaitMode = mode;
-  keyWaitActive = active ? 1 : 0;
-}
-
 }  // namespace windows
 
 namespace platform {
@@ -201,7 +183,8 @@ Found openTerminal() {
   // are single-byte text, unless the console's input code page is UTF-8:
   // then they become single-byte text as on a UTF-8 terminal.
   found.utf8 = !state.linesFromConsole && ::GetConsoleCP() == CP_UTF8;
-  found.decoder = KeyDecoder(0x7F, found.utf8);
+  found.streamIsTerminal = state.streamIsTerminal;
+  found.keyEvents = state.keysAreEvents;
   found.interactive = state.keysAreEvents;
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (::GetConsoleScreenBufferInfo(state.output, &info)) {
@@ -210,13 +193,16 @@ Found openTerminal() {
     found.height = std::min(info.srWindow.Bottom - info.srWindow.Top + 1, 255);
     found.attribute = info.wAttributes;
   }
-  windows::handlerInput = state.input;
-  ::SetConsoleCtrlHandler(windows::onControl, TRUE);
+  windows::installHandler(state.input);
   return found;
 }
 
+void useWindow(const Window& window) {
+  state.window = window;
+}
+
 void closeTerminal() {
-  ::SetConsoleCtrlHandler(windows::onControl, FALSE);
+  windows::removeHandler();
   if (state.modeFound) ::SetConsoleMode(state.input, state.modeAtStart);
   if (state.input != INVALID_HANDLE_VALUE) ::CloseHandle(state.input);
   if (state.output != INVALID_HANDLE_VALUE) ::CloseHandle(state.output);
@@ -238,17 +224,23 @@ void setCursor(Position at) {
 }
 
 // Each code is the cell's character as it is, control codes included, which
-// the console draws in its own way.
+// the console draws in its own way. A run longer than kCellRun, which the
+// shared cell writer never hands down, would still be placed whole, a part
+// at a time.
 void putCells(Position at, std::string_view codes, unsigned attribute) {
-  CHAR_INFO cells[80];
-  const auto count = static_cast<SHORT>(std::min<std::size_t>(codes.size(), 80));
-  for (SHORT i = 0; i < count; ++i) {
-    cells[i].Char.UnicodeChar = static_cast<unsigned char>(codes[static_cast<std::size_t>(i)]);
-    cells[i].Attributes = static_cast<WORD>(attribute);
+  CHAR_INFO cells[kCellRun];
+  for (; !codes.empty(); at.x += static_cast<int>(kCellRun)) {
+    const std::size_t part = std::min(codes.size(), kCellRun);
+    for (std::size_t i = 0; i < part; ++i) {
+      cells[i].Char.UnicodeChar = static_cast<unsigned char>(codes[i]);
+      cells[i].Attributes = static_cast<WORD>(attribute);
+    }
+    const auto count = static_cast<SHORT>(part);
+    const COORD corner = windows::inBuffer(at);
+    SMALL_RECT region{corner.X, corner.Y, static_cast<SHORT>(corner.X + count - 1), corner.Y};
+    ::WriteConsoleOutputW(state.output, cells, COORD{count, 1}, COORD{0, 0}, &region);
+    codes.remove_prefix(part);
   }
-  const COORD corner = windows::inBuffer(at);
-  SMALL_RECT region{corner.X, corner.Y, static_cast<SHORT>(corner.X + count - 1), corner.Y};
-  ::WriteConsoleOutputW(state.output, cells, COORD{count, 1}, COORD{0, 0}, &region);
 }
 
 // The rows go on in the window, not in the buffer, whose rows may be wider.
@@ -269,9 +261,9 @@ void blankCells(Position at, int count, unsigned attribute) {
 }
 
 void scrollUp(unsigned attribute) {
-  const ConsoleScreen& s = consoleScreen();
-  const COORD top = windows::inBuffer({s.windowLeft, s.windowTop});
-  const COORD bottom = windows::inBuffer({s.windowRight, s.windowBottom});
+  const Window& w = state.window;
+  const COORD top = windows::inBuffer({w.left, w.top});
+  const COORD bottom = windows::inBuffer({w.right, w.bottom});
   const SMALL_RECT window{top.X, top.Y, bottom.X, bottom.Y};
   const SMALL_RECT moved{top.X, static_cast<SHORT>(top.Y + 1), bottom.X, bottom.Y};
   CHAR_INFO fill;
@@ -284,7 +276,8 @@ void bell() {
   ::Beep(3000, 100);
 }
 
-void drawingDone() {}
+// Every primitive drew at once, and the console shows its own cursor.
+void drawingDone(Held&) {}
 
 // ---------------------------------------------------------------------------
 // The stream: the console draws it by its own rules. To a pipe or a file it
@@ -292,10 +285,6 @@ void drawingDone() {}
 
 std::string streamBytes(std::string_view text) {
   return std::string(text);
-}
-
-bool streamIsTerminal() {
-  return state.streamIsTerminal;
 }
 
 bool writeStream(const char* bytes, std::size_t size) {
@@ -310,13 +299,16 @@ namespace {
 
 // The interpreter's exit status, or -1 when it cannot be run. "/d": no
 // AutoRun command of the registry runs before the command.
-int runInterpreter(const char* command) {
+int runInterpreter(const char* command, Held& held) {
   try {
     const std::string program = windows::interpreter();
     if (program.empty()) return -1;
     std::string line = program + " /d /c " + command;
     // What the stream holds goes out before the interpreter writes.
-    flushStream();
+    if (!held.bytes.empty()) {
+      const bool written = writeStream(held.bytes.data(), held.bytes.size());
+      held.fate = written ? Held::Fate::written : Held::Fate::failed;
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -350,8 +342,8 @@ void blankWindow() {
 
 // The menu is drawn on what "cls" leaves, so a "cls" that did not run or
 // failed (no interpreter, one that is blocked) is carried out here instead.
-int runCommand(const char* command) {
-  const int status = runInterpreter(command);
+int runCommand(const char* command, Held& held) {
+  const int status = runInterpreter(command, held);
   if (status != 0 && std::strcmp(command, "cls") == 0) blankWindow();
   return status;
 }

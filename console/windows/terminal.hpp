@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "console/platform.hpp"
+
 namespace console::windows {
 
 // Everything the Windows side knows; one instance.
@@ -17,11 +19,10 @@ struct Console {
   bool keysAreEvents = false;     // ...and "CONIN$" is open: keys are its key events
   bool modeFound = false;         // the input mode at start-up was read...
   DWORD modeAtStart = 0;          // ...and is this
+  DWORD modeBeforeKey = 0;        // the input mode found before the key now awaited
+  platform::Window window;        // as the shared layer set it up
 };
 
 Console& console();
-
-// The input mode while a key is awaited, for the control handler to give back.
-void keyModeForHandler(DWORD mode, bool active);
 
 }  // namespace console::windows

@@ -30,7 +30,8 @@ class Entrada : public ::testing::Test {
     ::close(fds[1]);
     lectura_ = fds[0];
     nulo_ = ::open("/dev/null", O_WRONLY);
-    console::openConsole({lectura_, nulo_, nulo_});
+    console::posix::useDescriptors({lectura_, nulo_, nulo_});
+    console::openConsole();
     estado() = EstadoPrograma{};
   }
   void TearDown() override {

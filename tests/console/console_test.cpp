@@ -47,7 +47,8 @@ class Layer : public ::testing::Test {
     ASSERT_EQ(::openpty(&master_, &slave_, nullptr, nullptr, &size), 0);
     ::fcntl(master_, F_SETFL, O_NONBLOCK);
     ASSERT_EQ(::tcgetattr(slave_, &found_), 0);
-    openConsole({input >= 0 ? input : slave_, slave_, slave_});
+    posix::useDescriptors({input >= 0 ? input : slave_, slave_, slave_});
+    openConsole();
   }
   void stop() {
     closeConsole();
