@@ -15,6 +15,7 @@
 #include "console/decoder.hpp"
 #include "console/keys.hpp"
 #include "console/platform.hpp"
+#include "console/utf8.hpp"
 
 namespace console {
 namespace {

@@ -10,9 +10,6 @@
 #include <cstdint>
 #include <optional>
 
-// The code that reaches UTF-8 through this header (datos/) finds it here.
-#include "console/utf8.hpp"
-
 namespace console {
 
 // The keys of the key table, by their meaning on the US layout.

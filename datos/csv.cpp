@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "console/keys.hpp"
+#include "console/utf8.hpp"
 
 namespace datos {
 

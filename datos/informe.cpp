@@ -1,6 +1,6 @@
 #include "datos/informe.hpp"
 
-#include "console/keys.hpp"
+#include "console/utf8.hpp"
 
 namespace datos {
 

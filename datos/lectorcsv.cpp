@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "console/keys.hpp"
+#include "console/utf8.hpp"
 
 namespace datos {
 namespace {

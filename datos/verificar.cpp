@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "console/keys.hpp"
+#include "console/utf8.hpp"
 #include "store/reglas.hpp"
 #include "store/sistema.hpp"
 

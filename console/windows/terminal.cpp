@@ -17,8 +17,8 @@
 //
 // Positions are taken from the window's top-left corner, so a console whose
 // buffer is taller than its window (and holds earlier output above it) is
-// drawn where the operator sees it; and blanks go row by row, so a buffer
-// wider than its window is cleared where the operator sees it too.
+// drawn where the clerk sees it; and blanks go row by row, so a buffer
+// wider than its window is cleared where the clerk sees it too.
 #include "console/windows/terminal.hpp"
 
 #include <algorithm>
