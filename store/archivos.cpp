@@ -109,8 +109,8 @@ namespace {
 
 // Reads exactly `cantidad` bytes at `desplazamiento`; a file that ends
 // before is a failure.
-bool leerTodo(Manejador descriptor, unsigned char* bytes, std::size_t cantidad,
-              std::int64_t desplazamiento, int& numeroError) {
+bool leerExacto(Manejador descriptor, unsigned char* bytes, std::size_t cantidad,
+                std::int64_t desplazamiento, int& numeroError) {
   std::size_t leidos = 0;
   while (leidos < cantidad) {
     std::size_t hecho = 0;
@@ -143,7 +143,7 @@ Resultado agregarAlFinal(Manejador descriptor, std::span<const unsigned char> re
   if (largoFragmento > sizeof fragmento) return falla(Falla::escritura, EINVAL);
   int errorLectura = 0;
   if (largoFragmento > 0 &&
-      !leerTodo(descriptor, fragmento, largoFragmento, limite, errorLectura)) {
+      !leerExacto(descriptor, fragmento, largoFragmento, limite, errorLectura)) {
     return falla(Falla::escritura, errorLectura);
   }
 

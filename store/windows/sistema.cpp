@@ -79,8 +79,13 @@ bool renombrarComoPosix(const char* origen, const std::string& destino) {
   return hecho;
 }
 
-DWORD trozo(std::size_t cantidad) {
-  return static_cast<DWORD>(std::min<std::size_t>(cantidad, 1u << 30));
+// The most one ReadFile or WriteFile is handed; a console takes at most some
+// tens of KiB in one call on older Windows.
+constexpr std::size_t kTrozoMaximo = 1u << 30;
+constexpr std::size_t kTrozoConsola = 16 * 1024;
+
+DWORD trozo(std::size_t cantidad, std::size_t maximo = kTrozoMaximo) {
+  return static_cast<DWORD>(std::min(cantidad, maximo));
 }
 
 // The folder that holds `archivo`, as a name CreateFileA takes.
@@ -167,13 +172,12 @@ bool leerEn(Manejador manejador, unsigned char* bytes, std::size_t cantidad,
 bool escribirTodo(Manejador manejador, const unsigned char* bytes, std::size_t cantidad,
                   std::int64_t desplazamiento, std::size_t& escritos) noexcept {
   const bool enCurso = desplazamiento == kEnCurso;
-  // A console takes at most some tens of KiB in one call on older Windows.
   const std::size_t maximo =
-      enCurso && ::GetFileType(handle(manejador)) == FILE_TYPE_CHAR ? 16 * 1024 : 1u << 30;
+      enCurso && ::GetFileType(handle(manejador)) == FILE_TYPE_CHAR ? kTrozoConsola : kTrozoMaximo;
   escritos = 0;
   while (escritos < cantidad) {
     OVERLAPPED posicion = en(desplazamiento + static_cast<std::int64_t>(escritos));
-    const auto parte = static_cast<DWORD>(std::min(cantidad - escritos, maximo));
+    const DWORD parte = trozo(cantidad - escritos, maximo);
     DWORD hecho = 0;
     if (!::WriteFile(handle(manejador), bytes + escritos, parte, &hecho,
                      enCurso ? nullptr : &posicion)) {
